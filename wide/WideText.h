@@ -33,7 +33,9 @@ constexpr std::size_t kMaxArgumentLength = 4096;
 // and sets position to the character that stopped the collection.
 WideString ScanArgument(const char16_t* commandLine, std::size_t& position);
 
-// UTF-8 <-> UTF-16. Invalid UTF-8 bytes become U+FFFD; unpaired surrogates
-// become U+FFFD in UTF-8.
+// UTF-8 <-> UTF-16 that round-trips any byte string: a byte that is not part
+// of valid UTF-8 becomes the lone surrogate U+DC80 + byte and turns back into
+// that byte, so file names that are not valid UTF-8 still reach their files.
+// Any other unpaired surrogate becomes U+FFFD in UTF-8.
 WideString Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const WideString& text);
