@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "SysApi.h"
+
 class ImageChecksum {
 public:
     // checksumFieldOffset: file offset of the optional header's CheckSum
@@ -25,3 +27,9 @@ private:
     std::uint64_t sum_ = 0;
     int pendingByte_ = -1;  // low byte of a word split across chunks
 };
+
+// MapFileAndCheckSum done with ImageChecksum over the file at path, read in
+// chunks through the seam: 0 on success with both sums set (headerSum is the
+// value stored in the file's CheckSum field), 1 when the file cannot be
+// opened, 2 when it cannot be read.
+std::uint32_t ComputeFileImageChecksum(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum);
