@@ -1,0 +1,274 @@
+// The seam on Windows: the real Win32 functions. The wrappers take the wide
+// (W) functions on the NT family and the ANSI (A) ones elsewhere, with the
+// path converted to the thread's ANSI code page.
+#include <windows.h>
+#include <imagehlp.h>
+
+#include <string>
+
+#include "Exception.h"
+#include "SysApi.h"
+#include "WideText.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+
+bool UseWideApi = true;
+
+namespace {
+
+// Longest module path GetModuleFileName can give (the long-path limit).
+constexpr DWORD kMaxModulePath = 32768;
+
+const wchar_t* W(const WideString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::string ToAnsi(const WideString& text, UINT codePage) {
+    if (text.empty()) return {};
+    int length = static_cast<int>(text.size());
+    int size = WideCharToMultiByte(codePage, 0, W(text), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, W(text), length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+WideString FromAnsi(const char* text, int length, UINT codePage) {
+    if (length <= 0) return {};
+    int size = MultiByteToWideChar(codePage, 0, text, length, nullptr, 0);
+    WideString out(static_cast<std::size_t>(size), u'\0');
+    MultiByteToWideChar(codePage, 0, text, length, reinterpret_cast<wchar_t*>(out.data()), size);
+    return out;
+}
+
+WideString FromAnsi(const char* text) { return FromAnsi(text, lstrlenA(text), CP_THREAD_ACP); }
+
+std::string Ansi(const WideString& path) { return ToAnsi(path, CP_THREAD_ACP); }
+
+void Fill(FindEntry& entry, const WIN32_FIND_DATAW& data) {
+    entry.Attributes = data.dwFileAttributes;
+    entry.FileName = reinterpret_cast<const char16_t*>(data.cFileName);
+}
+
+void Fill(FindEntry& entry, const WIN32_FIND_DATAA& data) {
+    entry.Attributes = data.dwFileAttributes;
+    entry.FileName = FromAnsi(data.cFileName);
+}
+
+// The executable's path, in a buffer that grows until the whole path fits.
+WideString ModulePathWide() {
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        std::wstring buffer(size, L'\0');
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0) throw Exception(OSErrorText(GetLastError()));
+        if (length < size || size >= kMaxModulePath)
+            return WideString(buffer.begin(), buffer.begin() + length);
+    }
+}
+
+WideString ModulePathAnsi() {
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        std::string buffer(size, '\0');
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
+        if (length == 0) throw Exception(OSErrorText(GetLastError()));
+        if (length < size || size >= kMaxModulePath) return FromAnsi(buffer.data(), static_cast<int>(length), CP_THREAD_ACP);
+    }
+}
+
+void WriteTo(DWORD which, const std::string& bytes) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
+            written == 0)
+            return;
+        done += written;
+    }
+}
+
+HANDLE OpenForQuery(const WideString& path) {
+    return CreateFileByPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool QueryIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE handle = OpenForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return ok;
+}
+
+}  // namespace
+
+// ---- Process ----------------------------------------------------------------
+
+void InitPlatform(int argc, char** argv) {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    // Only the NT family implements GetVersionExW; elsewhere it fails.
+    UseWideApi = GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+int GetArgumentCount() {
+    const char16_t* commandLine = reinterpret_cast<const char16_t*>(GetCommandLineW());
+    std::size_t position = 0;
+    ScanArgument(commandLine, position);  // the program name
+    int count = 0;
+    while (!ScanArgument(commandLine, position).empty()) ++count;
+    return count;
+}
+
+WideString GetArgument(int index) {
+    if (index == 0) return UseWideApi ? ModulePathWide() : ModulePathAnsi();
+    if (index < 0) return {};
+    const char16_t* commandLine = reinterpret_cast<const char16_t*>(GetCommandLineW());
+    std::size_t position = 0;
+    WideString argument;
+    for (int scanned = 0; scanned <= index; ++scanned) {
+        argument = ScanArgument(commandLine, position);
+        if (argument.empty()) return {};
+    }
+    return argument;
+}
+
+// ---- Files and folders ------------------------------------------------------
+
+std::uint32_t GetPathAttributes(const WideString& path) {
+    return UseWideApi ? GetFileAttributesW(W(path)) : GetFileAttributesA(Ansi(path).c_str());
+}
+
+SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                           void* securityAttributes, std::uint32_t creationDisposition,
+                           std::uint32_t flagsAndAttributes, SysHandle templateFile) {
+    auto* security = static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes);
+    if (UseWideApi)
+        return CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
+                           templateFile);
+    return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition,
+                       flagsAndAttributes, templateFile);
+}
+
+SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
+    if (UseWideApi) {
+        WIN32_FIND_DATAW data;
+        HANDLE search = FindFirstFileW(W(pathOrMask), &data);
+        if (search != INVALID_HANDLE_VALUE) Fill(entry, data);
+        return search;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(Ansi(pathOrMask).c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) Fill(entry, data);
+    return search;
+}
+
+bool FindNextEntry(SysHandle handle, FindEntry& entry) {
+    if (UseWideApi) {
+        WIN32_FIND_DATAW data;
+        if (!FindNextFileW(handle, &data)) return false;
+        Fill(entry, data);
+        return true;
+    }
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(handle, &data)) return false;
+    Fill(entry, data);
+    return true;
+}
+
+bool FindCloseEntry(SysHandle handle) { return FindClose(handle) != 0; }
+
+bool DeleteFileByPath(const WideString& path) {
+    return (UseWideApi ? DeleteFileW(W(path)) : DeleteFileA(Ansi(path).c_str())) != 0;
+}
+
+std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle, highPart != nullptr ? &high : nullptr);
+    if (highPart != nullptr) *highPart = high;
+    return low;
+}
+
+std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
+                                std::uint32_t moveMethod) {
+    LONG high = distanceHigh != nullptr ? *distanceHigh : 0;
+    DWORD low = SetFilePointer(handle, distanceLow, distanceHigh != nullptr ? &high : nullptr, moveMethod);
+    if (distanceHigh != nullptr) *distanceHigh = high;
+    return low;
+}
+
+bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+    DWORD done = 0;
+    bool ok = ReadFile(handle, buffer, size, &done, nullptr) != 0;
+    if (bytesRead != nullptr) *bytesRead = done;
+    return ok;
+}
+
+bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
+    DWORD done = 0;
+    bool ok = WriteFile(handle, buffer, size, &done, nullptr) != 0;
+    if (bytesWritten != nullptr) *bytesWritten = done;
+    return ok;
+}
+
+bool SysSetEndOfFile(SysHandle handle) { return SetEndOfFile(handle) != 0; }
+
+bool SysFlushFileBuffers(SysHandle handle) { return FlushFileBuffers(handle) != 0; }
+
+bool SysCloseHandle(SysHandle handle) { return CloseHandle(handle) != 0; }
+
+// Windows keeps the folder entry with the file's own data.
+bool SysFlushFolderOf(const WideString&) { return true; }
+
+bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return QueryIdentity(pathA, a) && QueryIdentity(pathB, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+std::uint32_t SysGetLastError() { return GetLastError(); }
+
+void SysSetLastError(std::uint32_t code) { SetLastError(code); }
+
+WideString OSErrorText(std::uint32_t code) {
+    DWORD savedError = GetLastError();
+    char* buffer = nullptr;
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+    DWORD length = FormatMessageA(flags, nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    WideString text = length != 0 ? FromAnsi(buffer, static_cast<int>(length), CP_ACP) : WideString();
+    if (buffer != nullptr) LocalFree(buffer);
+    SetLastError(savedError);
+    return text;
+}
+
+// ---- PE image checksum -------------------------------------------------------
+
+std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
+    DWORD header = 0, sum = 0;
+    DWORD result;
+    if (UseWideApi) {
+        std::wstring writable(W(path));
+        result = MapFileAndCheckSumW(writable.data(), &header, &sum);
+    } else {
+        std::string writable = Ansi(path);
+        result = MapFileAndCheckSumA(writable.data(), &header, &sum);
+    }
+    if (headerSum != nullptr) *headerSum = header;
+    if (checkSum != nullptr) *checkSum = sum;
+    return result;
+}
+
+// ---- Text and console ---------------------------------------------------------
+
+bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
+    int result = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(a), static_cast<int>(a.size()), W(b),
+                                static_cast<int>(b.size()));
+    if (result == 0 && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+        std::string ansiA = Ansi(a), ansiB = Ansi(b);
+        result = CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ansiA.data(), static_cast<int>(ansiA.size()),
+                                ansiB.data(), static_cast<int>(ansiB.size()));
+    }
+    return result == CSTR_EQUAL;
+}
+
+void WriteStdOut(const WideString& text) { WriteTo(STD_OUTPUT_HANDLE, ToAnsi(text, CP_THREAD_ACP)); }
+
+void WriteStdErr(const WideString& text) { WriteTo(STD_ERROR_HANDLE, ToAnsi(text, CP_OEMCP)); }
