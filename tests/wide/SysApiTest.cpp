@@ -175,6 +175,20 @@ TEST_F(SysApiTest, MaskWithoutWildcardsFindsThatEntry) {
     FindCloseEntry(search);
 }
 
+TEST_F(SysApiTest, MaskWithoutFolderSearchesTheCurrentFolder) {
+    MakeFile(u"a.dll");
+    MakeFile(u"b.txt");
+    fs::path previous = fs::current_path();
+    fs::current_path(FsPath(root_));
+    std::set<WideString> masked = NamesOf(u"*.dll");
+    std::set<WideString> exact = NamesOf(u"a.dll");
+    bool existing = IsExistingFile(u"a.dll");
+    fs::current_path(previous);
+    EXPECT_EQ(masked, std::set<WideString>{u"a.dll"});
+    EXPECT_EQ(exact, std::set<WideString>{u"a.dll"});
+    EXPECT_TRUE(existing);
+}
+
 TEST_F(SysApiTest, MaskCaseFollowsThePlatform) {
     MakeFile(u"a.dll");
     std::uint32_t endError = 0;
