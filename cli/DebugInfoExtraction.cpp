@@ -1,0 +1,286 @@
+#include "DebugInfoExtraction.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "SysApi.h"
+#include "TextFormat.h"
+#include "WideText.h"
+#include "kvPEFileUtils.h"
+#include "uMsg_Quillon.h"
+
+namespace {
+
+constexpr std::uint32_t kTd32Signature = 0x39304246;  // "FB09"
+constexpr int kDebugDirectoryIndex = 6;
+constexpr std::uint32_t kDebugEntrySize = 28;
+// A TD32 block has a head ("FB09" and the directory offset) and a trailer
+// ("FB09" and the size); anything shorter is a trailer alone, and removing
+// the section for it would throw away the rest of the section's data.
+constexpr std::uint32_t kMinimumBlockSize = 16;
+// The block is copied in pieces of this size, so memory stays bounded for a
+// block of any size.
+constexpr std::uint32_t kCopyChunkSize = 4u << 20;
+
+// Where the block lies and what has to change in the module.
+struct DebugBlock {
+    std::uint32_t Start = 0;  // P
+    std::uint32_t Size = 0;   // B
+    int SectionIndex = -1;
+    std::uint32_t DirectoryRva = 0;  // 0 when directory 6 is left as it is
+};
+
+std::uint32_t LoadU32(const std::uint8_t* bytes)
+{
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+enum class Check { Ok, EditorFailure, FormatFailure };
+
+Check ReadWord(TkvPEFileUtils& editor, std::int64_t offset, bool fromEnd, std::uint32_t& value)
+{
+    std::uint8_t bytes[4];
+    if (!editor.ReadFileData(bytes, 4, offset, fromEnd))
+        return Check::EditorFailure;
+    value = LoadU32(bytes);
+    return Check::Ok;
+}
+
+// Index of the single ".debug" section: -1 when there is none, -2 when
+// there are several.
+int FindDebugSection(TkvPEFileUtils& editor)
+{
+    int index = -1;
+    for (int i = 0; i < editor.GetSectionCount(); ++i) {
+        if (IsDebugSectionName(editor.GetSectionHeader(i).ToBytes()))
+            index = index == -1 ? i : -2;
+    }
+    return index;
+}
+
+// The section holds the block, ends at the end of the file, is the last
+// one, and the debug directory (when set) lies inside it.
+bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block)
+{
+    if (block.SectionIndex < 0 || block.SectionIndex != editor.GetSectionCount() - 1)
+        return false;
+    const TImageSectionHeader section = editor.GetSectionHeader(block.SectionIndex);
+    const std::uint64_t rawEnd = std::uint64_t{section.PointerToRawData} + section.SizeOfRawData;
+    if (section.PointerToRawData > block.Start || rawEnd != editor.GetModuleSize())
+        return false;
+    if (editor.GetDataDirectoryCount() <= kDebugDirectoryIndex)
+        return true;
+    const TImageDataDirectory directory = editor.GetDataDirectory(kDebugDirectoryIndex);
+    block.DirectoryRva = directory.RVA;
+    if (directory.RVA == 0)
+        return true;
+    const std::uint64_t directoryEnd = std::uint64_t{directory.RVA} + std::uint64_t{kDebugEntrySize} * directory.Size;
+    const std::uint64_t sectionEnd = std::uint64_t{section.VirtualAddress} + section.VirtualSize;
+    return section.VirtualAddress <= directory.RVA && directoryEnd <= sectionEnd;
+}
+
+// Reads the trailer, the size word and the head signature, and finds the
+// section that must hold the block.
+Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block)
+{
+    std::uint32_t trailer = 0;
+    if (ReadWord(editor, -8, true, trailer) != Check::Ok)
+        return Check::EditorFailure;
+    if (trailer != kTd32Signature)
+        return Check::FormatFailure;
+    if (ReadWord(editor, -4, true, block.Size) != Check::Ok)
+        return Check::EditorFailure;
+    if (editor.GetModuleSize() <= block.Size)
+        return Check::FormatFailure;
+    block.Start = editor.GetModuleSize() - block.Size;
+    std::uint32_t head = 0;
+    if (ReadWord(editor, block.Start, false, head) != Check::Ok)
+        return Check::EditorFailure;
+    if (head != kTd32Signature || block.Size < kMinimumBlockSize)
+        return Check::FormatFailure;
+    block.SectionIndex = FindDebugSection(editor);
+    return BlockSitsInSection(editor, block) ? Check::Ok : Check::FormatFailure;
+}
+
+// True when the existing file at path is a PE module: replacing it with a
+// .tds file would destroy a module (a shell can expand "*.dll" into two
+// names, handing the second module over as the .tds path).
+bool IsPeModule(const std::u16string& path)
+{
+    TkvPEFileUtils probe;
+    const bool isModule = probe.Open(path, true);
+    probe.Close(false);
+    return isModule;
+}
+
+// The checks that need no module: a .tds path that is the module itself,
+// or an existing file that may not be replaced.
+std::optional<std::u16string> RefuseTdsPath(const std::u16string& modulePath, const std::u16string& tdsPath,
+                                            bool overwrite)
+{
+    if (SysIsSameFile(modulePath, tdsPath))
+        return FormatText(msg::TdsIsTheModule, {tdsPath});
+    if (!IsExistingFile(tdsPath))
+        return std::nullopt;
+    if (!overwrite)
+        return FormatText(msg::TdsExists, {tdsPath});
+    if (IsPeModule(tdsPath))
+        return FormatText(msg::TdsIsAModule, {tdsPath});
+    return std::nullopt;
+}
+
+// The .tds file of one call: created once the module passed its checks,
+// closed on every path, and deleted again unless the caller keeps it.
+class TdsOutput {
+public:
+    explicit TdsOutput(const std::u16string& path) : path_(path) {}
+    TdsOutput(const TdsOutput&) = delete;
+    TdsOutput& operator=(const TdsOutput&) = delete;
+    ~TdsOutput() { Discard(); }
+
+    bool Create()
+    {
+        handle_ = CreateFileByPath(path_, sys::kGenericWrite, 0, nullptr, sys::kCreateAlways,
+                                   sys::kFileAttributeNormal, nullptr);
+        return handle_ != kInvalidHandle;
+    }
+
+    bool Write(const std::uint8_t* data, std::uint32_t size)
+    {
+        std::uint32_t written = 0;
+        return SysWriteFile(handle_, data, size, &written) && written == size;
+    }
+
+    // Flushes and closes the file and makes its folder entry durable; after
+    // this the file counts as closed whether it succeeded or not.
+    bool Commit()
+    {
+        bool ok = SysFlushFileBuffers(handle_);
+        ok = SysCloseHandle(handle_) && ok;
+        handle_ = kInvalidHandle;
+        return SysFlushFolderOf(path_) && ok;
+    }
+
+    void Keep() { keep_ = true; }
+
+private:
+    void Discard()
+    {
+        if (handle_ != kInvalidHandle)
+            SysCloseHandle(handle_);
+        handle_ = kInvalidHandle;
+        if (!keep_)
+            DeleteFileByPath(path_);
+    }
+
+    std::u16string path_;
+    SysHandle handle_ = kInvalidHandle;
+    bool keep_ = false;
+};
+
+// Copies the block from the module into the .tds file in bounded pieces.
+Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, bool& writeFailed)
+{
+    std::vector<std::uint8_t> buffer(std::min(block.Size, kCopyChunkSize));
+    for (std::uint32_t done = 0; done < block.Size;) {
+        const std::uint32_t piece = std::min(block.Size - done, kCopyChunkSize);
+        if (!editor.ReadFileData(buffer.data(), piece, std::int64_t{block.Start} + done, false))
+            return Check::EditorFailure;
+        if (!output.Write(buffer.data(), piece)) {
+            writeFailed = true;
+            return Check::Ok;
+        }
+        done += piece;
+    }
+    return Check::Ok;
+}
+
+std::u16string EditorText(TkvPEFileUtils& editor)
+{
+    std::u16string text = editor.GetLastErrorText();
+    return text.empty() ? std::u16string(msg::UnknownError) : text;
+}
+
+// One extraction once the .tds path has passed its checks. The module is
+// opened and checked before the .tds file is created, so a module that
+// fails leaves an existing .tds file alone.
+bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
+                       std::u16string& errorText)
+{
+    DebugBlock block;
+    if (!editor.Open(modulePath, false)) {
+        errorText = EditorText(editor);
+        return false;
+    }
+    const Check located = LocateDebugBlock(editor, block);
+    if (located != Check::Ok) {
+        errorText = located == Check::FormatFailure ? std::u16string(msg::BadDebugInfo) : EditorText(editor);
+        return false;
+    }
+
+    TdsOutput output(tdsPath);
+    if (!output.Create()) {
+        errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
+        return false;
+    }
+    bool writeFailed = false;
+    if (CopyBlock(editor, block, output, writeFailed) != Check::Ok) {
+        errorText = EditorText(editor);
+        return false;
+    }
+    if (writeFailed || !output.Commit()) {
+        errorText = std::u16string(msg::TdsWriteFailed);
+        return false;
+    }
+
+    try {
+        // Directory 6 is cleared first, so the section removal finds no debug
+        // entries to move along.
+        if (block.DirectoryRva != 0)
+            editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});
+        editor.RemoveSection(block.SectionIndex);
+        if (editor.Close(true)) {
+            output.Keep();
+            return true;
+        }
+    } catch (...) {
+        if (editor.WriteStarted())
+            output.Keep();
+        throw;
+    }
+    // The block stays in the .tds file whenever the module may no longer
+    // hold it; only a module left as it was lets the file go.
+    errorText = EditorText(editor);
+    if (editor.WriteStarted()) {
+        output.Keep();
+        errorText += u" " + FormatText(msg::DebugInfoKept, {tdsPath});
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader)
+{
+    static constexpr std::uint8_t kName[6] = {'.', 'd', 'e', 'b', 'u', 'g'};
+    return std::equal(kName, kName + 6, sectionHeader.begin()) && sectionHeader[6] == 0;
+}
+
+bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
+                      std::u16string& errorText)
+{
+    errorText.clear();
+    if (auto refusal = RefuseTdsPath(modulePath, tdsPath, overwrite)) {
+        errorText = *refusal;
+        return false;
+    }
+    TkvPEFileUtils editor;
+    try {
+        return ExtractWithEditor(editor, modulePath, tdsPath, errorText);
+    } catch (...) {
+        if (errorText.empty())
+            errorText = EditorText(editor);
+        throw;
+    }
+}

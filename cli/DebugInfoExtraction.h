@@ -1,0 +1,19 @@
+// Moves the TD32 debug block at the end of one module into a .tds file and
+// rewrites the module without its ".debug" section.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// True when a 40-byte section header's name field is ".debug" followed by a
+// zero byte (the eighth byte is not examined).
+bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader);
+
+// True on success: the .tds file holds the block and the module has been
+// written back without it. On failure errorText holds one message; an
+// existing .tds file is never destroyed by a module that fails its checks,
+// and the new .tds file is kept whenever the module no longer holds the
+// block.
+bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
+                      std::u16string& errorText);

@@ -1,0 +1,106 @@
+#include "ModuleSearch.h"
+
+#include "ConsoleOutput.h"
+#include "DebugInfoExtraction.h"
+#include "SysApi.h"
+#include "TextFormat.h"
+#include "WideText.h"
+#include "uMsg_Quillon.h"
+
+namespace {
+
+bool IsFolder(const FindEntry& entry)
+{
+    return (entry.Attributes & sys::kFileAttributeDirectory) != 0;
+}
+
+// "No more files" and "file not found" end a search normally; anything else
+// is a search error.
+bool IsSearchError(std::uint32_t code)
+{
+    return code != sys::kErrorNoMoreFiles && code != sys::kErrorFileNotFound;
+}
+
+void ReportSearchError(const std::u16string& folder)
+{
+    WriteConsoleLine(FormatText(msg::SearchError, {folder}));
+}
+
+// Runs visit on every entry of a folder search; false on a search error
+// (which has been reported).
+template <typename Visit>
+bool ForEachEntry(const std::u16string& mask, const std::u16string& searchFolder, Visit visit)
+{
+    FindEntry entry;
+    SysHandle handle = FindFirstEntry(mask, entry);
+    if (handle == kInvalidHandle) {
+        if (!IsSearchError(SysGetLastError()))
+            return true;
+        ReportSearchError(searchFolder);
+        return false;
+    }
+    do {
+        visit(entry);
+    } while (FindNextEntry(handle, entry));
+    const bool ok = !IsSearchError(SysGetLastError());
+    FindCloseEntry(handle);
+    if (!ok)
+        ReportSearchError(searchFolder);
+    return ok;
+}
+
+void ProcessOneModule(const std::u16string& modulePath, const std::u16string& tdsFile, bool overwrite,
+                      int& processed, int& failed)
+{
+    const std::u16string tdsPath = tdsFile.empty() ? ReplaceExtension(modulePath, u".tds") : tdsFile;
+    std::u16string message;
+    if (ExtractDebugInfo(modulePath, tdsPath, overwrite, message)) {
+        ++processed;
+        message = std::u16string(msg::Done);
+    } else {
+        ++failed;
+    }
+    WriteConsoleLine(modulePath + u": " + message);
+}
+
+}  // namespace
+
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name)
+{
+    if (folder.empty())
+        return name;
+    const std::u16string_view delimiters(kFolderDelimiters);
+    if (delimiters.find(folder.back()) != std::u16string_view::npos)
+        return folder + name;
+    return folder + kPathSeparator + name;
+}
+
+bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive, bool overwrite,
+                    int& processed, int& failed)
+{
+    processed = 0;
+    failed = 0;
+    const std::u16string searchFolder = ExtractFolderPart(mask);
+
+    bool result = ForEachEntry(mask, searchFolder, [&](const FindEntry& entry) {
+        if (!IsFolder(entry))
+            ProcessOneModule(JoinPath(searchFolder, entry.FileName), tdsFile, overwrite, processed, failed);
+    });
+    if (!recursive)
+        return result;
+
+    const std::u16string namePattern = ExtractNamePart(mask);
+    bool subfoldersOk = true;
+    const bool listed = ForEachEntry(JoinPath(searchFolder, u"*"), searchFolder, [&](const FindEntry& entry) {
+        if (!IsFolder(entry) || entry.FileName == u"." || entry.FileName == u"..")
+            return;
+        int subProcessed = 0;
+        int subFailed = 0;
+        const std::u16string subMask = JoinPath(JoinPath(searchFolder, entry.FileName), namePattern);
+        if (!ProcessModules(subMask, tdsFile, true, overwrite, subProcessed, subFailed))
+            subfoldersOk = false;
+        processed += subProcessed;
+        failed += subFailed;
+    });
+    return result && listed && subfoldersOk;
+}
