@@ -1,0 +1,302 @@
+// Closing a module, with or without writing the model back in place.
+#include <new>
+
+#include "FileSeek.h"
+#include "kvPEFileUtils.h"
+#include "uMsg_kvPEFileUtils.h"
+
+using namespace uMsg_kvPEFileUtils;
+
+namespace {
+
+constexpr std::uint32_t kPageSize = 4096;
+// The optional header's CheckSum field: 20 bytes of file header, then
+// offset 64 in both optional header layouts.
+constexpr std::uint32_t kChecksumFieldOffset = 20 + 64;
+
+std::uint64_t AlignUp64(std::uint64_t value, std::uint32_t alignment) {
+    return (value + alignment - 1) & ~std::uint64_t{alignment - 1};
+}
+
+std::u16string FormatSectionMemoryMessage(std::uint32_t size) {
+    std::u16string text(SNotEnoughMemoryForSection);
+    std::string const digits = std::to_string(size);
+    text.replace(text.find(u"%d"), 2, std::u16string(digits.begin(), digits.end()));
+    return text;
+}
+
+}  // namespace
+
+bool TkvPEFileUtils::Close(bool applyChanges) {
+    if (FileName.empty()) {
+        return true;
+    }
+    LastErrorText.clear();
+    LastOSError = 0;
+    if (applyChanges) {
+        WriteStartedFlag = false;
+    }
+    bool result = false;
+    try {
+        if (!applyChanges || !Modified) {
+            result = true;
+        } else if (ReadOnly) {
+            SetError(SOpenedAsReadOnly);
+            throw EOpenedAsReadOnly();
+        } else {
+            result = WriteBack();
+        }
+    } catch (...) {
+        FinishClose(false);
+        throw;
+    }
+    FinishClose(result);
+    return result;
+}
+
+void TkvPEFileUtils::FinishClose(bool result) {
+    if (!result && LastErrorText.empty() && LastOSError == 0) {
+        LastOSError = SysGetLastError();
+    }
+    if (FileHandle != kInvalidHandle) {
+        SysCloseHandle(FileHandle);
+    }
+    if (ChecksumHandle != kInvalidHandle) {
+        SysCloseHandle(ChecksumHandle);
+        ChecksumHandle = kInvalidHandle;
+    }
+    FileName.clear();
+    ResetState();
+}
+
+// Everything that can be checked or read is done before the first write, so
+// that a refusal leaves the file untouched.
+bool TkvPEFileUtils::WriteBack() {
+    if (GetSectionAlignment() < kPageSize) {
+        SetError(SSectionAlignmentTooSmall);
+        return false;
+    }
+    // Headers that lag behind the layout map (a fix-up that failed, or
+    // regions placed apart at opening) would be written with stale offsets
+    // and the file cut at the wrong place: bring them in line or refuse.
+    if (LayoutChanged && !UpdateFileOffsets()) {
+        if (LastErrorText.empty() && LastOSError == 0) {
+            SetError(SInvalidPEFile);
+        }
+        return false;
+    }
+    bool hadChecksum = false;
+    if (!CheckLayoutForWriteBack() || !ReadBackMovedRegions() || !UpdateSizesInHeader(hadChecksum) ||
+        !WriteModel()) {
+        return false;
+    }
+    return !hadChecksum || StoreChecksum();
+}
+
+// Refuses a map whose regions overlap or reach beyond 4 GiB, and sections
+// whose raw data is not wholly in the file: writing them would overwrite
+// good bytes or make up missing ones.
+bool TkvPEFileUtils::CheckLayoutForWriteBack() {
+    bool valid = !LayoutOverflow && OffsetsMap.size() >= 2 && OffsetsMap[0].Kind == ekDataDirectories &&
+                 OffsetsMap[1].Kind == ekSectionTable;
+    for (std::size_t i = 1; valid && i < OffsetsMap.size(); ++i) {
+        valid = OffsetsMap[i].Offset >= std::uint64_t{OffsetsMap[i - 1].Offset} + OffsetsMap[i - 1].Size;
+    }
+    for (std::size_t i = 0; valid && i < Sections.size(); ++i) {
+        if (SectionData[i] || Sections[i].PointerToRawData == 0 || Sections[i].SizeOfRawData == 0) {
+            continue;
+        }
+        auto const& source = SectionsAsRead[static_cast<std::size_t>(SectionSources[i])];
+        valid = std::uint64_t{source.PointerToRawData} + Sections[i].SizeOfRawData <= ModuleSize;
+    }
+    if (!valid) {
+        SetError(SInvalidPEFile);
+    }
+    return valid;
+}
+
+bool TkvPEFileUtils::ReadBackMovedRegions() {
+    for (std::size_t i = 0; i < Sections.size(); ++i) {
+        if (Sections[i].SizeOfRawData != 0 && SectionSources[i] != -1 && !SectionData[i] &&
+            Sections[i].PointerToRawData !=
+                SectionsAsRead[static_cast<std::size_t>(SectionSources[i])].PointerToRawData &&
+            !ReadBackSection(static_cast<std::int32_t>(i))) {
+            return false;
+        }
+    }
+    std::int64_t const certificatesAt = FindOffsetsMapEntryOffset(ekCertificates, {});
+    if (CertificateSize != 0 && !CertificateData && certificatesAt != CertificateOffset &&
+        !ReadBackBlock(CertificateData, CertificateOffset, CertificateSize)) {
+        return false;
+    }
+    return OverlaySize == 0 || OverlayData || OverlayOffset == OverlayNewOffset ||
+           ReadBackBlock(OverlayData, OverlayOffset, OverlaySize);
+}
+
+bool TkvPEFileUtils::ReadBackSection(std::int32_t index) {
+    auto const at = static_cast<std::size_t>(index);
+    std::uint32_t const size = Sections[at].SizeOfRawData;
+    std::uint32_t const from = SectionsAsRead[static_cast<std::size_t>(SectionSources[at])].PointerToRawData;
+    std::vector<std::uint8_t> buffer;
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        SetError(FormatSectionMemoryMessage(size));
+        return false;
+    }
+    if (!SeekFile(FileHandle, sys::kFileBegin, from)) {
+        SetOSErrorOr(sys::kErrorReadFault);
+        return false;
+    }
+    if (!ReadExact(buffer.data(), size)) {
+        SetOSErrorOr(sys::kErrorHandleEof);
+        return false;
+    }
+    SectionData[at] = std::move(buffer);
+    return true;
+}
+
+// The whole block must be read: a short read fails the write-back.
+bool TkvPEFileUtils::ReadBackBlock(std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset,
+                                   std::uint32_t size) {
+    std::vector<std::uint8_t> buffer(size);
+    if (!ReadFileData(buffer.data(), size, offset, false)) {
+        if (LastOSError == 0) {
+            LastOSError = sys::kErrorHandleEof;
+        }
+        return false;
+    }
+    target = std::move(buffer);
+    return true;
+}
+
+bool TkvPEFileUtils::UpdateSizesInHeader(bool& hadChecksum) {
+    std::uint32_t const fileAlignment = GetFileAlignment();
+    std::uint32_t const sectionAlignment = GetSectionAlignment();
+    std::uint64_t const headers = AlignUp64(static_cast<std::uint64_t>(FindOffsetsMapEntryOffset(ekSectionTable, {})) +
+                                                static_cast<std::uint64_t>(FindOffsetsMapEntrySize(ekSectionTable, {})),
+                                            fileAlignment);
+    std::uint64_t image = sectionAlignment;
+    if (!Sections.empty()) {
+        image = AlignUp64(std::uint64_t{Sections.back().VirtualAddress} + Sections.back().VirtualSize,
+                          sectionAlignment);
+    }
+    if (headers > 0xFFFFFFFFu || image > 0xFFFFFFFFu) {
+        SetError(SInvalidPEFile);
+        return false;
+    }
+    auto update = [&](auto& header) {
+        header.SizeOfHeaders = static_cast<std::uint32_t>(headers);
+        header.SizeOfImage = static_cast<std::uint32_t>(image);
+        hadChecksum = header.CheckSum != 0;
+        header.CheckSum = 0;
+    };
+    IsPE32Plus() ? update(OptionalHeader64) : update(OptionalHeader32);
+    return true;
+}
+
+bool TkvPEFileUtils::WriteModel() {
+    if (!WriteHeaders() || !WriteMovedData()) {
+        return false;
+    }
+    WriteStartedFlag = true;
+    if (!SeekFile(FileHandle, sys::kFileBegin, GetLayoutEnd()) || !SysSetEndOfFile(FileHandle)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    SysHandle const handle = FileHandle;
+    FileHandle = kInvalidHandle;
+    if (!SysCloseHandle(handle)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    return true;
+}
+
+// The file header, the optional header, the data directories and the
+// section table, one after the other.
+bool TkvPEFileUtils::WriteHeaders() {
+    if (!SeekFile(FileHandle, sys::kFileBegin, FileHeaderOffset)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    auto const fileHeader = FileHeader.ToBytes();
+    if (!WriteExact(FileHandle, fileHeader.data(), fileHeader.size())) {
+        return false;
+    }
+    bool const written = IsPE32Plus() ? WriteExact(FileHandle, OptionalHeader64.ToBytes().data(),
+                                                   TImageOptionalHeader64::kSize)
+                                      : WriteExact(FileHandle, OptionalHeader32.ToBytes().data(),
+                                                   TImageOptionalHeader32::kSize);
+    if (!written) {
+        return false;
+    }
+    if (!DataDirectories.empty()) {
+        std::vector<std::uint8_t> bytes;
+        for (auto const& directory : DataDirectories) {
+            auto const entry = directory.ToBytes();
+            bytes.insert(bytes.end(), entry.begin(), entry.end());
+        }
+        if (!WriteExact(FileHandle, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+            return false;
+        }
+    }
+    for (auto const& section : Sections) {
+        auto const bytes = section.ToBytes();
+        if (!WriteExact(FileHandle, bytes.data(), bytes.size())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sections held in memory (moved or loaded), then the certificate and the
+// trailing data when they moved.
+bool TkvPEFileUtils::WriteMovedData() {
+    for (std::size_t i = 0; i < Sections.size(); ++i) {
+        if (SectionData[i] &&
+            !WriteAt(Sections[i].PointerToRawData, SectionData[i]->data(), Sections[i].SizeOfRawData)) {
+            return false;
+        }
+    }
+    if (CertificateData) {
+        auto const at = static_cast<std::uint32_t>(FindOffsetsMapEntryOffset(ekCertificates, {}));
+        if (!WriteAt(at, CertificateData->data(), CertificateSize)) {
+            return false;
+        }
+    }
+    return !OverlayData || WriteAt(OverlayNewOffset, OverlayData->data(), OverlaySize);
+}
+
+// The checksum of the file as written (its CheckSum field now 0), stored
+// through a second open of the closed file.
+bool TkvPEFileUtils::StoreChecksum() {
+    std::uint32_t headerSum = 0;
+    std::uint32_t checkSum = 0;
+    if (ComputeChecksum(FileName, headerSum, checkSum) != 0) {
+        SetError(SChecksumFailed);
+        return false;
+    }
+    ChecksumHandle = CreateFileByPath(FileName, sys::kGenericWrite, sys::kFileShareRead, nullptr, sys::kOpenExisting,
+                                      sys::kFileAttributeNormal, nullptr);
+    if (ChecksumHandle == kInvalidHandle) {
+        SetOSErrorOr(sys::kErrorAccessDenied);
+        return false;
+    }
+    std::array<std::uint8_t, 4> bytes{};
+    WriteLe32(bytes, 0, checkSum);
+    if (!SeekFile(ChecksumHandle, sys::kFileBegin, std::int64_t{FileHeaderOffset} + kChecksumFieldOffset)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    if (!WriteExact(ChecksumHandle, bytes.data(), bytes.size())) {
+        return false;
+    }
+    SysHandle const handle = ChecksumHandle;
+    ChecksumHandle = kInvalidHandle;
+    if (!SysCloseHandle(handle)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    return true;
+}

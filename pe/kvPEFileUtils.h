@@ -1,0 +1,226 @@
+// TkvPEFileUtils: edits one PE32 or PE32+ module file in place. Open reads
+// and checks the headers, the data directories and the section table and
+// builds a layout map of the movable file regions; the model is then read
+// and changed in memory; Close(true) writes it back into the same file with
+// fresh SizeOfHeaders, SizeOfImage and checksum.
+//
+// Misuse (no module open, a change on a read-only module, a bad index)
+// raises an exception. Failures of the file or its format return false (or
+// -1) and leave a reason for GetLastErrorText.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Exception.h"
+#include "PeRecords.h"
+#include "SysApi.h"
+
+class ENoModuleOpened : public Exception {
+public:
+    ENoModuleOpened();
+};
+
+class EOpenedAsReadOnly : public Exception {
+public:
+    EOpenedAsReadOnly();
+};
+
+// What a layout map region holds.
+enum TOffsetsMapEntryKind : std::uint8_t {
+    ekDataDirectories = 0,
+    ekSectionTable = 1,
+    ekSection = 2,
+    ekCertificates = 3,
+    ekOverlay = 4,
+};
+
+// One region of the module file in the layout map.
+struct TOffsetsMapEntry {
+    std::uint32_t Offset = 0;
+    std::uint32_t Size = 0;
+    std::uint32_t Alignment = 1;
+    std::uint8_t Kind = ekDataDirectories;
+    std::string Name;  // a section region's name; empty for other kinds
+    // The section that owns an ekSection region, by its index in the table
+    // as opened; -1 for other kinds. Regions and sections are paired by this
+    // identity, so sections with equal names stay apart.
+    std::int32_t SectionId = -1;
+};
+
+// A file pointer held in the headers, collected while file offsets are
+// brought in line with the layout map.
+enum TFileOffsetRefKind : std::uint8_t {
+    rkSymbolTable = 0,
+    rkLineNumbers = 1,
+    rkCertificates = 2,
+    rkDebugData = 4,
+};
+
+struct TFileOffsetRef {
+    std::uint32_t OldOffset = 0;
+    std::uint8_t RefKind = rkSymbolTable;
+    std::int32_t OwnerIndex = 0;
+    std::uint32_t NewOffset = 0;  // 0: not rebased
+};
+
+class TkvPEFileUtils {
+public:
+    TkvPEFileUtils() = default;
+    virtual ~TkvPEFileUtils();
+    TkvPEFileUtils(const TkvPEFileUtils&) = delete;
+    TkvPEFileUtils& operator=(const TkvPEFileUtils&) = delete;
+
+    // ---- Opening, closing, error state
+    bool Open(const WideString& fileName, bool readOnly);
+    bool Close(bool applyChanges);
+    WideString GetLastErrorText() const;
+    // True when the last Close(true) issued any write, truncation or
+    // checksum store to the module file, whether or not it succeeded; false
+    // when it left the file untouched. Cleared by Open.
+    bool WriteStarted() const { return WriteStartedFlag; }
+
+    // ---- Queries
+    std::uint32_t GetModuleSize() const;
+    bool IsPE32Plus() const;
+    std::uint32_t GetFileAlignment() const;
+    std::uint32_t GetSectionAlignment() const;
+    std::int32_t GetDataDirectoryCount() const;
+    TImageDataDirectory GetDataDirectory(std::int32_t index) const;
+    std::int32_t GetSectionCount() const;
+    TImageSectionHeader GetSectionHeader(std::int32_t index) const;
+    std::string GetSectionName(std::int32_t index) const;
+    // Offset + Size of the last layout region: the length of the module as
+    // it will be written.
+    std::uint32_t GetLayoutEnd() const;
+
+    // ---- File and section data, debug directory
+    bool ReadFileData(void* buffer, std::uint32_t size, std::int64_t offset, bool fromEnd);
+    bool ReadSectionData(std::int32_t index, std::uint32_t offset, void* buffer, std::uint32_t size);
+    bool WriteSectionData(std::int32_t index, std::uint32_t offset, const void* source, std::uint32_t size);
+    std::int32_t FindSectionByRva(std::uint32_t rva) const;
+    std::int32_t GetDebugDirectoryCount();
+    bool ReadDebugDirectoryEntry(std::int32_t index, TImageDebugDirectory& entry);
+    bool WriteDebugDirectoryEntry(std::int32_t index, const TImageDebugDirectory& entry);
+
+    // ---- Structure changes
+    bool RemoveSection(std::int32_t index);
+    bool SetDataDirectory(std::int32_t index, TImageDataDirectory entry);
+
+    // ---- Helpers
+    static bool IsPowerOfTwo(std::uint32_t value);
+    static std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment);
+    static std::string SectionNameToText(const std::array<std::uint8_t, 8>& name);
+
+protected:
+    // Internal operations; protected so that tests can drive them directly.
+    void ResetState();
+    bool LoadSectionData(std::int32_t index, std::uint8_t*& data);
+
+    void BuildOffsetsMap();
+    void AddOffsetsMapEntry(std::uint32_t offset, std::uint32_t size, std::uint32_t alignment, std::uint8_t kind,
+                            const std::string& name, std::int32_t sectionId = -1);
+    void ResizeOffsetsMapEntry(std::int32_t index, std::uint32_t newSize, bool compact);
+    void MoveOffsetsMapEntries(std::int32_t index, std::uint32_t minOffset, bool compact);
+    void DeleteOffsetsMapEntry(std::int32_t index, bool compact);
+    std::int64_t FindOffsetsMapEntryOffset(std::uint8_t kind, const std::string& name) const;
+    std::int64_t FindOffsetsMapEntrySize(std::uint8_t kind, const std::string& name) const;
+
+    void DeleteSectionEntry(std::int32_t index);
+    bool UpdateFileOffsets();
+
+    // ---- Model
+    std::uint32_t LastOSError = 0;
+    WideString LastErrorText;
+    SysHandle FileHandle = kInvalidHandle;
+    WideString FileName;  // empty: no module open
+    bool ReadOnly = false;
+    std::uint32_t ModuleSize = 0;
+    bool Modified = false;
+    TImageFileHeader FileHeader;
+    std::uint16_t OptionalHeaderMagic = 0;
+    TImageOptionalHeader32 OptionalHeader32;
+    TImageOptionalHeader64 OptionalHeader64;
+    std::vector<TImageDataDirectory> DataDirectories;
+    std::vector<TImageSectionHeader> SectionsAsRead;
+    std::vector<TImageSectionHeader> Sections;
+    std::vector<std::int32_t> SectionSources;  // index into SectionsAsRead, -1 once loaded
+    std::vector<std::optional<std::vector<std::uint8_t>>> SectionData;
+    std::vector<std::int32_t> SectionIds;  // per current section: its index in the table as opened
+    std::uint32_t FileHeaderOffset = 0;
+    std::uint32_t CertificateOffset = 0;
+    std::optional<std::vector<std::uint8_t>> CertificateData;
+    std::uint32_t CertificateSize = 0;
+    std::optional<std::vector<std::uint8_t>> OverlayData;
+    std::uint32_t OverlaySize = 0;
+    std::uint32_t OverlayOffset = 0;
+    std::uint32_t OverlayNewOffset = 0;
+    std::vector<TOffsetsMapEntry> OffsetsMap;
+    bool LayoutChanged = false;
+    // A map operation produced an offset or an end beyond 4 GiB.
+    bool LayoutOverflow = false;
+    bool WriteStartedFlag = false;
+
+private:
+    void RequireModule() const;
+    void RequireWritable() const;
+    void SetError(std::u16string_view text);
+    void SetOSErrorOr(std::uint32_t fallbackCode);
+
+    // Opening
+    bool OpenModule(const WideString& fileName, bool readOnly);
+    bool ReadHeaders();
+    bool ReadOptionalHeader();
+    bool ReadDirectoriesAndSections();
+    bool ReadSectionTable();
+    bool RecordCertificate();
+    bool CheckLayoutAtOpen();
+    void FailOpen();
+    std::int32_t FindSectionAsReadByOffset(std::uint32_t offset) const;
+    bool ReadExact(void* buffer, std::uint32_t size);
+    std::uint32_t OptionalHeaderSize() const;
+    std::uint32_t NumberOfRvaAndSizesOfHeader() const;
+
+    // Layout map
+    std::uint32_t TrailingDataStart() const;
+    void AddTrailingDataRegion();
+    bool RegionsMatchHeaders() const;
+    std::int32_t FindSectionRegion(std::int32_t sectionId) const;
+
+    // Section data
+    TImageSectionHeader& SectionAt(std::int32_t index);
+    bool DebugEntryOffset(std::int32_t index, std::int32_t& section, std::uint32_t& offset);
+
+    // File offset fix-up
+    bool CollectFileOffsetRefs(std::vector<TFileOffsetRef>& refs);
+    void RebaseRefs(std::vector<TFileOffsetRef>& refs, std::uint32_t oldStart, std::uint32_t size,
+                    std::uint32_t newStart) const;
+    void MoveHeaderOffsets(std::vector<TFileOffsetRef>& refs);
+    bool ApplyFileOffsetRefs(const std::vector<TFileOffsetRef>& refs);
+    void WidenDataDirectories();
+
+    // Closing
+    bool WriteBack();
+    bool CheckLayoutForWriteBack();
+    bool ReadBackMovedRegions();
+    bool ReadBackSection(std::int32_t index);
+    bool ReadBackBlock(std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset, std::uint32_t size);
+    bool UpdateSizesInHeader(bool& hadChecksum);
+    bool WriteModel();
+    bool WriteHeaders();
+    bool WriteMovedData();
+    bool WriteAt(std::uint32_t offset, const void* data, std::uint32_t size);
+    bool WriteExact(SysHandle handle, const void* data, std::uint32_t size);
+    bool StoreChecksum();
+    void FinishClose(bool result);
+
+    SysHandle ChecksumHandle = kInvalidHandle;  // the second open that stores the checksum
+};
+
+// The PE image checksum of the file at path, through the platform's
+// MapFileAndCheckSum: 0 on success, with headerSum the value stored in the
+// file and checkSum the computed one.
+std::uint32_t ComputeChecksum(const WideString& path, std::uint32_t& headerSum, std::uint32_t& checkSum);

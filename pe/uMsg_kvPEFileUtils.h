@@ -1,0 +1,22 @@
+// Message texts of the PE module editor.
+#pragma once
+
+#include <string_view>
+
+namespace uMsg_kvPEFileUtils {
+
+inline constexpr std::u16string_view SNoModuleOpened = u"No module is open.";
+inline constexpr std::u16string_view SOpenedAsReadOnly = u"The module was opened for reading only.";
+inline constexpr std::u16string_view SInvalidPEFile = u"The file is not a valid Portable Executable file.";
+inline constexpr std::u16string_view SFailedToReadModule = u"Failed to read the module.";
+inline constexpr std::u16string_view SInvalidParameters = u"Invalid parameters.";
+inline constexpr std::u16string_view SNoSectionsToRemove =
+    u"An attempt to remove a section from a file while it has no sections.";
+inline constexpr std::u16string_view SSectionAlignmentTooSmall =
+    u"The modules whose SectionAlignment value is less than the page size (4Kb) cannot be modified.";
+// %d: the section's SizeOfRawData in decimal.
+inline constexpr std::u16string_view SNotEnoughMemoryForSection =
+    u"Failed to operate with a %d-byte section because there is not enough memory.";
+inline constexpr std::u16string_view SChecksumFailed = u"Checksum calculation failed.";
+
+}  // namespace uMsg_kvPEFileUtils

@@ -1,0 +1,35 @@
+// Files for tests: a temporary folder removed with its contents at the end
+// of the test, and whole-file reads and writes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SysApi.h"
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path File(const std::string& name) const { return path_ / name; }
+    // Writes bytes to a file named name in the folder; returns its path.
+    std::filesystem::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// The path as the seam takes it.
+WideString Wide(const std::filesystem::path& path);
+
+}  // namespace testsupport
