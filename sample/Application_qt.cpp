@@ -14,7 +14,13 @@ struct TApplication::TImpl {
 
 TApplication::TApplication() = default;
 
+// Qt's own globals may already be gone by now: the QApplication is left to
+// the ending process rather than destroyed.
 TApplication::~TApplication() {
+  if (Impl) static_cast<void>(Impl->Qt.release());
+}
+
+void TApplication::Finalize() {
   DestroyForms();
   Impl.reset();
 }
@@ -34,8 +40,7 @@ int TApplication::Run() {
   if (!Impl || Forms.empty()) throw std::logic_error("Run needs Initialize and a form");
   Forms.front()->Show();
   int code = QApplication::exec();
-  DestroyForms();
-  Impl.reset();
+  Finalize();
   return code;
 }
 

@@ -11,7 +11,12 @@ struct TApplication::TImpl {};
 
 TApplication::TApplication() = default;
 
-TApplication::~TApplication() { DestroyForms(); }
+TApplication::~TApplication() { Finalize(); }
+
+void TApplication::Finalize() {
+  DestroyForms();
+  Impl.reset();
+}
 
 void TApplication::Initialize() {
   if (!Impl) Impl = std::make_unique<TImpl>();
@@ -26,8 +31,7 @@ int TApplication::Run() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  DestroyForms();
-  Impl.reset();
+  Finalize();
   return result == 0 ? static_cast<int>(message.wParam) : 1;
 }
 

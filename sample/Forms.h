@@ -98,6 +98,10 @@ public:
   // Shows the main form and runs the message loop until it is closed; then
   // destroys the forms and shuts the toolkit down. Returns the exit code.
   int Run();
+  // Destroys the forms and shuts the toolkit down; Run does it when the loop
+  // has ended. A program that ends without it leaves the toolkit to the
+  // system, since shutting it down during static destruction is unsafe.
+  void Finalize();
   void ShowException(const std::exception& error);
 
   struct TImpl;
