@@ -128,6 +128,11 @@ TestModuleBuilder& TestModuleBuilder::SymbolTable(std::uint32_t pointer, std::ui
     return *this;
 }
 
+TestModuleBuilder& TestModuleBuilder::EntryPoint(std::uint32_t rva) {
+    entryPoint_ = rva;
+    return *this;
+}
+
 TestModuleBuilder& TestModuleBuilder::Checksum(ChecksumMode mode, std::uint32_t explicitValue) {
     checksumMode_ = mode;
     checksumValue_ = explicitValue;
@@ -207,7 +212,7 @@ void TestModuleBuilder::WriteHeaders(BuiltModule& out) const {
     image[opt + 2] = 2;
     image[opt + 3] = 30;
     std::uint32_t const firstVa = out.Sections.empty() ? 0 : out.Sections.front().VirtualAddress;
-    Put32(image, opt + 16, firstVa);  // AddressOfEntryPoint
+    Put32(image, opt + 16, entryPoint_.value_or(firstVa));
     Put32(image, opt + 20, firstVa);  // BaseOfCode
     if (pe32Plus_) {
         Put32(image, opt + 24, 0x40000000);

@@ -82,6 +82,7 @@ public:
     TestModuleBuilder& Certificate(Bytes data, std::optional<std::uint32_t> offset = {});
     TestModuleBuilder& Trailing(Bytes data);
     TestModuleBuilder& SymbolTable(std::uint32_t pointer, std::uint32_t count);
+    TestModuleBuilder& EntryPoint(std::uint32_t rva);  // default: the first section's VA
     TestModuleBuilder& Checksum(ChecksumMode mode, std::uint32_t explicitValue = 0);
 
     BuiltModule Build() const;
@@ -111,6 +112,7 @@ private:
     Bytes trailing_;
     std::uint32_t symbolPointer_ = 0;
     std::uint32_t symbolCount_ = 0;
+    std::optional<std::uint32_t> entryPoint_;
     ChecksumMode checksumMode_ = ChecksumMode::Zero;
     std::uint32_t checksumValue_ = 0;
 };
