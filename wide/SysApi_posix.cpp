@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Exception.h"
+#include "FaultInjection.h"
 #include "ImageChecksum.h"
 #include "SysApi.h"
 #include "WideText.h"
@@ -403,6 +404,7 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
+    if (fault::Strike()) return kInvalidHandle;
     if (creationDisposition < kCreateNew || creationDisposition > kTruncateExisting) {
         FailWith(sys::kErrorInvalidParameter);
         return kInvalidHandle;
@@ -470,6 +472,7 @@ bool FindCloseEntry(SysHandle handle) {
 }
 
 bool DeleteFileByPath(const WideString& path) {
+    if (fault::Strike()) return false;
     std::string native = WideToUtf8(path);
     if (::unlink(native.c_str()) == 0) return true;
     FailWith(ErrorForPath(errno, native));
@@ -477,6 +480,7 @@ bool DeleteFileByPath(const WideString& path) {
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
+    if (fault::Strike()) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     struct stat info;
     if (file == nullptr) return 0xFFFFFFFFu;
@@ -492,6 +496,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
+    if (fault::Strike()) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     std::int64_t base = 0;
     if (file == nullptr || !BasePosition(file->fd, moveMethod, base)) return kInvalidSetFilePointer;
@@ -507,6 +512,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+    if (fault::Strike()) return false;
     std::uint32_t done = 0;
     if (bytesRead != nullptr) *bytesRead = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -527,6 +533,7 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
+    if (fault::Strike()) return false;
     std::uint32_t done = 0;
     if (bytesWritten != nullptr) *bytesWritten = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -547,6 +554,7 @@ bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std:
 }
 
 bool SysSetEndOfFile(SysHandle handle) {
+    if (fault::Strike()) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     off_t position = ::lseek(file->fd, 0, SEEK_CUR);
@@ -558,6 +566,7 @@ bool SysSetEndOfFile(SysHandle handle) {
 }
 
 bool SysFlushFileBuffers(SysHandle handle) {
+    if (fault::Strike()) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     if (::fsync(file->fd) != 0) {
@@ -570,10 +579,13 @@ bool SysFlushFileBuffers(SysHandle handle) {
 bool SysCloseHandle(SysHandle handle) {
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
-    // The descriptor is released even when close reports an error.
+    // The descriptor is released even when close (or an injected fault)
+    // reports an error.
+    const bool injected = fault::Strike();
     int result = ::close(file->fd);
     int error = errno;
     delete file;
+    if (injected) return false;
     if (result != 0 && error != EINTR) {
         FailWith(ErrorFromErrno(error));
         return false;
@@ -582,6 +594,7 @@ bool SysCloseHandle(SysHandle handle) {
 }
 
 bool SysFlushFolderOf(const WideString& path) {
+    if (fault::Strike()) return false;
     std::string folder = FolderOf(WideToUtf8(path));
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -613,6 +626,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
+    if (fault::Strike()) return 1;
     return ComputeFileImageChecksum(path, headerSum, checkSum);
 }
 

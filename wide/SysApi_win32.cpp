@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Exception.h"
+#include "FaultInjection.h"
 #include "SysApi.h"
 #include "WideText.h"
 
@@ -140,6 +141,7 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
+    if (fault::Strike()) return kInvalidHandle;
     auto* security = static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes);
     if (UseWideApi)
         return CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
@@ -177,10 +179,12 @@ bool FindNextEntry(SysHandle handle, FindEntry& entry) {
 bool FindCloseEntry(SysHandle handle) { return FindClose(handle) != 0; }
 
 bool DeleteFileByPath(const WideString& path) {
+    if (fault::Strike()) return false;
     return (UseWideApi ? DeleteFileW(W(path)) : DeleteFileA(Ansi(path).c_str())) != 0;
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
+    if (fault::Strike()) return 0xFFFFFFFFu;
     DWORD high = 0;
     DWORD low = GetFileSize(handle, highPart != nullptr ? &high : nullptr);
     if (highPart != nullptr) *highPart = high;
@@ -189,6 +193,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
+    if (fault::Strike()) return 0xFFFFFFFFu;
     LONG high = distanceHigh != nullptr ? *distanceHigh : 0;
     DWORD low = SetFilePointer(handle, distanceLow, distanceHigh != nullptr ? &high : nullptr, moveMethod);
     if (distanceHigh != nullptr) *distanceHigh = high;
@@ -196,6 +201,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+    if (fault::Strike()) return false;
     DWORD done = 0;
     bool ok = ReadFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesRead != nullptr) *bytesRead = done;
@@ -203,20 +209,37 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
+    if (fault::Strike()) return false;
     DWORD done = 0;
     bool ok = WriteFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesWritten != nullptr) *bytesWritten = done;
     return ok;
 }
 
-bool SysSetEndOfFile(SysHandle handle) { return SetEndOfFile(handle) != 0; }
+bool SysSetEndOfFile(SysHandle handle) {
+    if (fault::Strike()) return false;
+    return SetEndOfFile(handle) != 0;
+}
 
-bool SysFlushFileBuffers(SysHandle handle) { return FlushFileBuffers(handle) != 0; }
+bool SysFlushFileBuffers(SysHandle handle) {
+    if (fault::Strike()) return false;
+    return FlushFileBuffers(handle) != 0;
+}
 
-bool SysCloseHandle(SysHandle handle) { return CloseHandle(handle) != 0; }
+bool SysCloseHandle(SysHandle handle) {
+    // An injected failure still releases the handle, as a failed close does.
+    const bool injected = fault::Strike();
+    const DWORD injectedCode = GetLastError();
+    const bool closed = CloseHandle(handle) != 0;
+    if (injected) SetLastError(injectedCode);
+    return closed && !injected;
+}
 
 // Windows keeps the folder entry with the file's own data.
-bool SysFlushFolderOf(const WideString&) { return true; }
+bool SysFlushFolderOf(const WideString&) {
+    if (fault::Strike()) return false;
+    return true;
+}
 
 bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {
     BY_HANDLE_FILE_INFORMATION a, b;
@@ -242,6 +265,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
+    if (fault::Strike()) return 1;
     DWORD header = 0, sum = 0;
     DWORD result;
     if (UseWideApi) {

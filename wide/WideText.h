@@ -34,7 +34,8 @@ constexpr std::size_t kMaxArgumentLength = 4096;
 WideString ScanArgument(const char16_t* commandLine, std::size_t& position);
 
 // UTF-8 <-> UTF-16 that round-trips any byte string: a byte that is not part
-// of valid UTF-8 becomes the lone surrogate U+DC80 + byte and turns back into
+// of valid UTF-8 becomes the lone surrogate U+DC00 + byte (U+DC80..U+DCFF)
+// and turns back into
 // that byte, so file names that are not valid UTF-8 still reach their files.
 // Any other unpaired surrogate becomes U+FFFD in UTF-8.
 WideString Utf8ToWide(const std::string& text);
