@@ -76,9 +76,12 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETFOCUS:
       FocusFirstControl(*form);
       return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) FocusFirstControl(*form);
-      return 0;
+    case WM_ACTIVATE:  // hand the focus on to the control, not to the form
+      if (form->FocusControl != nullptr && LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) {
+        FocusFirstControl(*form);
+        return 0;
+      }
+      break;
     case WM_DESTROY:
       if (form->MainForm) PostQuitMessage(0);
       break;

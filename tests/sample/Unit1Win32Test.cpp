@@ -1,6 +1,7 @@
-// The form unit inside the test process with the Win32 toolkit: the values
-// that only the owning process can read (the font, the painted background),
-// toggling through the list's own messages, and the end of the loop.
+// The form unit inside the test process with the Win32 toolkit: what only
+// the owning process can read (the font, the painted background), the end of
+// the loop, and a form built from another description. Entries and toggling
+// are checked on the real program (MarrowbyWin32Test.cpp).
 #include "Unit1.h"
 #include "Unit1FormText.h"
 
@@ -14,17 +15,6 @@
 namespace {
 
 HWND ListOf(const TForm1& form) { return form.CheckListBox1->Handle(); }
-
-std::vector<bool> States(const TForm1& form) {
-  std::vector<bool> states;
-  for (int i = 0; i < form.CheckListBox1->Count(); ++i) states.push_back(form.CheckListBox1->Checked(i));
-  return states;
-}
-
-void Click(HWND list, int x, int y) {
-  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
-  SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-}
 
 LOGFONTW FontOf(HWND window) {
   LOGFONTW font{};
@@ -95,51 +85,6 @@ TEST_F(Unit1Win32, BackgroundIsTheButtonFaceColour) {
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-}
-
-TEST_F(Unit1Win32, ListHoldsSevenUncheckedEntries) {
-  TForm1 form;
-  EXPECT_EQ(form.CheckListBox1, &form.FindCheckListBox("CheckListBox1"));
-  ASSERT_EQ(form.CheckListBox1->Count(), 7);
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(form.CheckListBox1->Item(i), std::to_string(i + 1));
-  EXPECT_EQ(States(form), std::vector<bool>(7, false));
-  EXPECT_EQ(SendMessageW(ListOf(form), LB_GETITEMHEIGHT, 0, 0), 13);
-  RECT client;
-  GetClientRect(ListOf(form), &client);
-  EXPECT_GE(client.bottom, 7 * 13);  // no scrolling needed
-}
-
-TEST_F(Unit1Win32, MouseTogglesInTheBoxAndSelectsOnTheText) {
-  TForm1 form;
-  HWND list = ListOf(form);
-  Click(list, 6, 2 * 13 + 6);
-  EXPECT_EQ(States(form), (std::vector<bool>{false, false, true, false, false, false, false}));
-  Click(list, 100, 4 * 13 + 6);
-  EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 4);
-  EXPECT_EQ(States(form), (std::vector<bool>{false, false, true, false, false, false, false}));
-  Click(list, 6, 2 * 13 + 6);
-  Click(list, 6, 100 * 13);  // below the last entry: nothing
-  EXPECT_EQ(States(form), std::vector<bool>(7, false));
-}
-
-TEST_F(Unit1Win32, SpaceBarTogglesTheCaretEntry) {
-  TForm1 form;
-  HWND list = ListOf(form);
-  SendMessageW(list, LB_SETCURSEL, 5, 0);
-  SendMessageW(list, WM_CHAR, L' ', 0x00390001);
-  EXPECT_TRUE(form.CheckListBox1->Checked(5));
-  SendMessageW(list, WM_CHAR, L' ', 0x00390001);
-  EXPECT_EQ(States(form), std::vector<bool>(7, false));
-}
-
-TEST_F(Unit1Win32, ANewFormStartsUnchecked) {
-  {
-    TForm1 form;
-    for (int i = 0; i < 7; ++i) form.CheckListBox1->Toggle(i);
-    ASSERT_EQ(States(form), std::vector<bool>(7, true));
-  }
-  TForm1 again;
-  EXPECT_EQ(States(again), std::vector<bool>(7, false));
 }
 
 TEST_F(Unit1Win32, ClosingTheMainFormEndsTheLoopWithCodeZero) {
