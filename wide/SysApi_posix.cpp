@@ -220,6 +220,13 @@ std::uint32_t FindExactEntry(const std::string& folder, const std::string& name,
 
 // ---- Files ----
 
+// A file without any write permission is read-only, as a file with the
+// read-only attribute is on Windows: it is not opened for writing even by
+// root, who could otherwise change a module the user protected.
+bool IsReadOnlyFile(const struct stat& info) {
+    return S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 int OpenFlags(std::uint32_t desiredAccess) {
     bool reads = (desiredAccess & sys::kGenericRead) != 0;
     bool writes = (desiredAccess & sys::kGenericWrite) != 0;
@@ -420,6 +427,8 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     std::uint32_t error = sys::kErrorSuccess;
     if (::fstat(fd, &info) != 0) error = ErrorFromErrno(errno);
     else if (S_ISDIR(info.st_mode) && (flagsAndAttributes & kFileFlagBackupSemantics) == 0) error = sys::kErrorAccessDenied;
+    else if (existed && IsReadOnlyFile(info) && (desiredAccess & sys::kGenericWrite) != 0)
+        error = sys::kErrorAccessDenied;
     else if (!TakeShareLock(fd, desiredAccess)) error = ErrorFromErrno(errno);
     else if (existed && (creationDisposition == sys::kCreateAlways || creationDisposition == kTruncateExisting) &&
              ::ftruncate(fd, 0) != 0)
