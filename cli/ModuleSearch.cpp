@@ -14,6 +14,14 @@ bool IsFolder(const FindEntry& entry)
     return (entry.Attributes & sys::kFileAttributeDirectory) != 0;
 }
 
+// A folder that is a link (symbolic link, junction) is not walked: one that
+// points back up the tree would make the walk endless and process the same
+// modules again and again.
+bool IsLinkedFolder(const FindEntry& entry)
+{
+    return (entry.Attributes & sys::kFileAttributeReparsePoint) != 0;
+}
+
 // "No more files" and "file not found" end a search normally; anything else
 // is a search error.
 bool IsSearchError(std::uint32_t code)
@@ -92,7 +100,7 @@ bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, b
     const std::u16string namePattern = ExtractNamePart(mask);
     bool subfoldersOk = true;
     const bool listed = ForEachEntry(JoinPath(searchFolder, u"*"), searchFolder, [&](const FindEntry& entry) {
-        if (!IsFolder(entry) || entry.FileName == u"." || entry.FileName == u"..")
+        if (!IsFolder(entry) || IsLinkedFolder(entry) || entry.FileName == u"." || entry.FileName == u"..")
             return;
         int subProcessed = 0;
         int subFailed = 0;

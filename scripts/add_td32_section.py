@@ -38,7 +38,9 @@ def pe_checksum(data, checksum_offset):
 def td32_block(size, rng):
     if size < 12:
         raise SystemExit("block size must be at least 12")
-    body = bytes(rng.getrandbits(8) for _ in range(size - 12))
+    n = size - 12
+    piece = 1 << 20
+    body = b"".join(rng.randbytes(min(piece, n - i)) for i in range(0, n, piece))
     return b"FB09" + body + b"FB09" + struct.pack("<I", size)
 
 

@@ -25,6 +25,7 @@ constexpr std::uint32_t kCreateAlways = 2;
 constexpr std::uint32_t kOpenExisting = 3;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;  // a symbolic link or junction
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // SetFilePointer move methods.

@@ -84,3 +84,29 @@ def read(path):
 
 def copy(src, dst):
     shutil.copyfile(src, dst)
+
+
+def tiny_module(block_size=0, seed=1):
+    """A minimal PE32 DLL image (one .text section, about 1 KiB), with a TD32
+    block appended when block_size is given: cheap enough for trees of
+    thousands of modules."""
+    data = bytearray(0x400)
+    data[0:2] = b"MZ"
+    struct.pack_into("<I", data, 0x3C, 0x80)
+    data[0x80:0x84] = b"PE\0\0"
+    coff = 0x84
+    struct.pack_into("<HHIIIHH", data, coff, 0x14C, 1, 0, 0, 0, 224, 0x2102)
+    opt = coff + 20
+    struct.pack_into("<HBBIIIIIII", data, opt, 0x10B, 2, 0, 0x200, 0, 0, 0x1000, 0x1000, 0x2000, 0x10000000)
+    struct.pack_into("<II", data, opt + 32, 0x1000, 0x200)
+    struct.pack_into("<HHHHHH", data, opt + 40, 4, 0, 0, 0, 4, 0)
+    struct.pack_into("<IIII", data, opt + 56, 0x2000, 0x200, 0, 3)
+    struct.pack_into("<HH", data, opt + 68, 2, 0)
+    struct.pack_into("<IIIIII", data, opt + 72, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    table = opt + 96 + 16 * 8
+    struct.pack_into("<8sIIIIIIHHI", data, table, b".text\0\0\0", 0x10, 0x1000, 0x200, 0x200, 0, 0, 0, 0,
+                     0x60000020)
+    data[0x200:0x201] = b"\xC3"
+    if block_size:
+        return add_td32_section.add_section(bytes(data), block_size, 1, False, random.Random(seed))
+    return bytes(data)
