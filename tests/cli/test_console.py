@@ -1,7 +1,7 @@
 """The program's console output and exit codes for help and bad command lines."""
 import unittest
 
-from runner import BANNER, NL, USAGE, run, text
+from runner import BANNER, NL, UNDER_WINE, USAGE, run, text
 
 
 class HelpAndUsage(unittest.TestCase):
@@ -32,6 +32,16 @@ class HelpAndUsage(unittest.TestCase):
         self.assertEqual(err, b"")
         # Never a crash: the summary or the usage ends the output.
         self.assertTrue(out.endswith(text("failed." + NL)) or out.endswith(text(USAGE)))
+
+    @unittest.skipIf(UNDER_WINE, "arguments are UTF-16 on Windows")
+    def test_arguments_that_are_not_valid_utf8(self):
+        code, out, err = run([b"\xff\xfe-missing.dll"])
+        self.assertEqual(code, 1)
+        self.assertEqual(err, b"")
+        self.assertTrue(out.endswith(text("No modules were found." + NL +
+                                          "0 module(s) processed, 0 module(s) failed." + NL)))
+        code, out, _ = run([b"-r", b"\xc3"])
+        self.assertEqual(code, 1)
 
 
 if __name__ == "__main__":
