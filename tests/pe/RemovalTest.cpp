@@ -233,6 +233,7 @@ TEST(Removal, SectionsWithEqualNamesStayApart) {
     ASSERT_TRUE(editor.RemoveSection(1));
     ASSERT_TRUE(editor.RemoveSection(2));  // the first of the two unnamed ones
     ASSERT_TRUE(editor.Close(true));
+    ExpectPefileAccepts(path);
     Bytes const after = ReadAll(path);
     ModuleView const view = ReadModuleView(after);
     ASSERT_EQ(view.NumberOfSections, 3);

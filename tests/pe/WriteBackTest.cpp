@@ -93,6 +93,7 @@ TEST_F(WriteBack, SizesAreRecomputedFromTheModel) {
     OpenWritable();
     ASSERT_TRUE(editor.SetDataDirectory(6, {0, 0}));
     ASSERT_TRUE(editor.Close(true));
+    ExpectPefileAccepts(path);
     ModuleView const view = ReadModuleView(ReadAll(path));
     EXPECT_EQ(view.SizeOfImage, 0x4000u);
     EXPECT_EQ(view.SizeOfHeaders, 0x200u);
@@ -133,6 +134,7 @@ TEST_F(WriteBack, SectionChangesAreWrittenInPlace) {
     std::uint8_t byte = 0;
     ASSERT_TRUE(editor.ReadSectionData(2, 0, &byte, 1));  // loaded, rewritten with the same bytes
     ASSERT_TRUE(editor.Close(true));
+    ExpectPefileAccepts(path);
     Bytes after = ReadAll(path);
     ModuleView const view = ReadModuleView(after);
     EXPECT_EQ(Slice(after, view.Sections[1].PointerToRawData + 0x7F, 3), patch);
@@ -161,6 +163,7 @@ TEST_F(WriteBack, WriteStartedIsClearedByOpen) {
     OpenWritable();
     TouchDirectory();
     ASSERT_TRUE(editor.Close(true));
+    ExpectPefileAccepts(path);
     EXPECT_TRUE(editor.WriteStarted());
     OpenWritable();
     EXPECT_FALSE(editor.WriteStarted());
@@ -252,6 +255,7 @@ TEST_F(WriteBack, CertificateIsWrittenWithTheSizeItWasReadWith) {
     ASSERT_EQ(editor.GetDataDirectory(4), (TImageDataDirectory{0x800, 0x30}));
     ASSERT_TRUE(editor.SetDataDirectory(4, {0x800, 0x60}));
     ASSERT_TRUE(editor.Close(true)) << Utf8(editor.GetLastErrorText());
+    ExpectPefileAccepts(path);
     Bytes const after = ReadAll(path);
     EXPECT_EQ(Slice(after, 0x800, 0x30), Pattern(0x30, 7));
     EXPECT_EQ(ReadModuleView(after).Directories[4], (std::pair<std::uint32_t, std::uint32_t>{0x800, 0x60}));

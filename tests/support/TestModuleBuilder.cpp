@@ -241,7 +241,12 @@ void TestModuleBuilder::WriteHeaders(BuiltModule& out) const {
     Put32(image, sizes + 2 * step, 0x100000);
     Put32(image, sizes + 3 * step, 0x1000);
     Put32(image, opt + optionalSize - 4, directoryCount_);
+    WriteDirectories(out);
+    WriteSectionTable(out);
+}
 
+void TestModuleBuilder::WriteDirectories(BuiltModule& out) const {
+    Bytes& image = out.Image;
     Bytes directories(directoryCount_ * 8, 0);
     auto setDirectory = [&](std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
         if (index < directoryCount_) {
@@ -269,7 +274,10 @@ void TestModuleBuilder::WriteHeaders(BuiltModule& out) const {
                      debug_->DirectorySize.value_or(static_cast<std::uint32_t>(debug_->Entries.size()) * kDebugEntrySize));
     }
     PutBytes(image, out.DirectoriesOffset, directories);
+}
 
+void TestModuleBuilder::WriteSectionTable(BuiltModule& out) const {
+    Bytes& image = out.Image;
     for (std::size_t i = 0; i < out.Sections.size(); ++i) {
         auto const& placed = out.Sections[i];
         auto const& spec = sections_[i];

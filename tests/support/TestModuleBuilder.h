@@ -88,9 +88,10 @@ public:
     BuiltModule Build() const;
 
 private:
-    struct Layout;
     void PlaceSections(BuiltModule& out, std::uint32_t& fileEnd) const;
     void WriteHeaders(BuiltModule& out) const;
+    void WriteDirectories(BuiltModule& out) const;
+    void WriteSectionTable(BuiltModule& out) const;
 
     bool pe32Plus_;
     std::uint32_t fileAlignment_ = 0x200;
