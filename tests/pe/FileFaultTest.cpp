@@ -17,7 +17,7 @@ constexpr std::uint32_t kInjectedError = sys::kErrorDiskFull;
 // move; the CheckSum is recomputed: every step of the write-back runs.
 Bytes EditedModule() {
     TestModuleBuilder builder = SmallModule();
-    SectionSpec last;
+    SectionDefinition last;
     last.Name = ".last";
     last.Data = Pattern(0x200, 6);
     last.PointerToRawData = 0x1000;

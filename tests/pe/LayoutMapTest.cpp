@@ -53,12 +53,12 @@ TEST_F(LayoutMap, WorkedExample) {
 TEST_F(LayoutMap, OpeningLaysOutEveryKindOfSection) {
     TestModuleBuilder builder;
     builder.AddSection(".a", Pattern(0x200, 1));
-    SectionSpec noPointer;
+    SectionDefinition noPointer;
     noPointer.Name = ".nop";
     noPointer.PointerToRawData = 0;
     noPointer.SizeOfRawData = 0x200;
     builder.AddSection(noPointer).AddSection(".empty", {});
-    SectionSpec unaligned;
+    SectionDefinition unaligned;
     unaligned.Name = ".unal";
     unaligned.Data = Pattern(0x1F0, 2);
     unaligned.PointerToRawData = 0x610;

@@ -56,7 +56,7 @@ TEST(MutatedModules, EditsStayInBoundsAndRefusalsLeaveTheFileAlone) {
     std::mt19937 random(20240607);
     TestModuleBuilder builder = SmallModule();
     builder.AddSection(".last", Pattern(0x300, 8)).Trailing(Pattern(0x41, 9)).SymbolTable(0xE00, 2);
-    builder.DebugDirectory(1, 0x20, {DebugEntrySpec{2, 0x10, 0, 0x100, true}, DebugEntrySpec{2, 8, 0, 0x10, true}});
+    builder.DebugDirectory(1, 0x20, {DebugEntryDefinition{2, 0x10, 0, 0x100, true}, DebugEntryDefinition{2, 8, 0, 0x10, true}});
     BuiltModule const base = builder.Build();
     std::uint32_t const headerBytes = base.SectionTableOffset + 4 * 40;
     int opened = 0, written = 0, refused = 0;

@@ -26,7 +26,7 @@ struct RichModule {
     static constexpr std::uint32_t kTrailing = 0x1000;
 
     RichModule() {
-        SectionSpec last;
+        SectionDefinition last;
         last.Name = ".last";
         last.Data = Pattern(0x200, 4);
         last.PointerToRawData = kLast;
@@ -40,10 +40,10 @@ struct RichModule {
             .Trailing(Pattern(0x45, 6))
             .SymbolTable(kTrailing + 4, 3)
             .DebugDirectory(0, 0x100,
-                            {DebugEntrySpec{2, 0x20, 0, kRdata + 0x10, false},
-                             DebugEntrySpec{2, 0x20, 0, kLast + 8, false},
-                             DebugEntrySpec{2, 0, 0, kLast + 8, false},
-                             DebugEntrySpec{2, 0x10, 0, 0x20, true}});
+                            {DebugEntryDefinition{2, 0x20, 0, kRdata + 0x10, false},
+                             DebugEntryDefinition{2, 0x20, 0, kLast + 8, false},
+                             DebugEntryDefinition{2, 0, 0, kLast + 8, false},
+                             DebugEntryDefinition{2, 0x10, 0, 0x20, true}});
         Built = Builder.Build();
     }
 };
@@ -247,7 +247,7 @@ TEST(Removal, DebugDirectoryLeftInARemovedSectionFailsTheFixupAndTheWriteBack) {
     TempDir dir;
     TestModuleBuilder builder;
     builder.AddSection(".text", Pattern(0x200, 1)).AddSection(".dbg", Pattern(0x200, 2)).AddSection(".data", Pattern(0x200, 3));
-    builder.DebugDirectory(1, 0x20, {DebugEntrySpec{2, 0x10, 0, 0x100, true}});
+    builder.DebugDirectory(1, 0x20, {DebugEntryDefinition{2, 0x10, 0, 0x100, true}});
     BuiltModule const before = builder.Build();
     auto const path = dir.Write("m.exe", before.Image);
 
@@ -333,7 +333,7 @@ TEST(DataDirectories, WideningThatReachesTheFirstSectionMovesAllData) {
     for (int i = 0; i < 17; ++i) {
         builder.AddSection(".s" + std::to_string(i), Pattern(0x1F0, static_cast<std::uint8_t>(i)));
     }
-    builder.DebugDirectory(0, 0x10, {DebugEntrySpec{2, 0x20, 0, 0x100, true}}).Trailing(Pattern(0x21, 99));
+    builder.DebugDirectory(0, 0x10, {DebugEntryDefinition{2, 0x20, 0, 0x100, true}}).Trailing(Pattern(0x21, 99));
     builder.SymbolTable(0x400 + 17 * 0x200 + 8, 1);
     BuiltModule const before = builder.Build();
     auto const path = dir.Write("m.exe", before.Image);

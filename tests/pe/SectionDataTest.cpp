@@ -25,8 +25,8 @@ protected:
     TestablePEFile editor;
 };
 
-std::vector<DebugEntrySpec> Entries(std::size_t count) {
-    std::vector<DebugEntrySpec> entries;
+std::vector<DebugEntryDefinition> Entries(std::size_t count) {
+    std::vector<DebugEntryDefinition> entries;
     for (std::size_t i = 0; i < count; ++i) {
         entries.push_back({static_cast<std::uint32_t>(i + 1), 0x10, 0, 0x100 + static_cast<std::uint32_t>(i), true});
     }
@@ -54,7 +54,7 @@ TEST_F(SectionData, DebugDirectoryCountRules) {
 }
 
 TEST_F(SectionData, DebugDirectoryMustLieInOneSection) {
-    SectionSpec text;
+    SectionDefinition text;
     text.Name = ".text";
     text.Data = Pattern(0x1000, 1);
     text.VirtualSize = 0x1000;  // .text covers 0x1000..0x2000, .data starts at 0x2000
@@ -185,7 +185,7 @@ TEST_F(SectionData, RawDataOutsideTheFileFailsItsLoadBeforeAllocating) {
 
 TEST_F(SectionData, DebugEntryBeyondTheRawDataIsAFormatFault) {
     TestModuleBuilder builder;
-    SectionSpec data;
+    SectionDefinition data;
     data.Name = ".data";
     data.Data = Pattern(0x200, 1);
     data.VirtualSize = 0x1000;  // mapped beyond its 0x200 bytes of raw data
@@ -201,7 +201,7 @@ TEST_F(SectionData, DebugEntryBeyondTheRawDataIsAFormatFault) {
 
 TEST_F(SectionData, FindSectionByRvaUsesTheVirtualSize) {
     TestModuleBuilder builder = SmallModule();
-    SectionSpec empty;
+    SectionDefinition empty;
     empty.Name = ".zero";
     empty.VirtualSize = 0;
     builder.AddSection(empty);

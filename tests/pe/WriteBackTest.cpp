@@ -197,7 +197,7 @@ TEST_F(WriteBack, UnmovedSectionPastTheEndOfTheFileIsRefusedUntouched) {
 TEST_F(WriteBack, OverlappingRawDataIsRefusedUntouched) {
     TestModuleBuilder builder;
     builder.AddSection(".a", Pattern(0x400, 1));
-    SectionSpec inside;
+    SectionDefinition inside;
     inside.Name = ".b";
     inside.Data = Pattern(0x100, 2);
     inside.PointerToRawData = 0x300;  // inside .a's raw data (0x200..0x600)
@@ -215,13 +215,13 @@ TEST_F(WriteBack, OverlappingRawDataIsRefusedUntouched) {
 TEST_F(WriteBack, UnalignedSectionMovesWithItsPointersAndKeepsTheTrailingData) {
     TestModuleBuilder builder;
     builder.AddSection(".text", Pattern(0x200, 1));
-    SectionSpec unaligned;
+    SectionDefinition unaligned;
     unaligned.Name = ".unal";
     unaligned.Data = Pattern(0x1F0, 2);
     unaligned.PointerToRawData = 0x610;
     unaligned.SizeOfRawData = 0x1F0;
     builder.AddSection(unaligned).Trailing(Pattern(0x33, 3)).SymbolTable(0x800, 1);
-    builder.DebugDirectory(0, 0x40, {DebugEntrySpec{2, 0x10, 0, 0x610 + 0x20, false}});
+    builder.DebugDirectory(0, 0x40, {DebugEntryDefinition{2, 0x10, 0, 0x610 + 0x20, false}});
     Write(builder.Build().Image);
     OpenWritable();
     TouchDirectory();  // no fix-up has run before the write-back
@@ -241,7 +241,7 @@ TEST_F(WriteBack, UnalignedSectionMovesWithItsPointersAndKeepsTheTrailingData) {
 // caller has put into directory 4 since.
 TEST_F(WriteBack, CertificateIsWrittenWithTheSizeItWasReadWith) {
     TestModuleBuilder builder = SmallModule();
-    SectionSpec last;
+    SectionDefinition last;
     last.Name = ".last";
     last.Data = Pattern(0x200, 6);
     last.PointerToRawData = 0x1000;

@@ -87,27 +87,27 @@ TestModuleBuilder& TestModuleBuilder::Directory(std::uint32_t index, std::uint32
     return *this;
 }
 
-TestModuleBuilder& TestModuleBuilder::AddSection(SectionSpec section) {
+TestModuleBuilder& TestModuleBuilder::AddSection(SectionDefinition section) {
     sections_.push_back(std::move(section));
     return *this;
 }
 
 TestModuleBuilder& TestModuleBuilder::AddSection(std::string name, Bytes data) {
-    SectionSpec section;
+    SectionDefinition section;
     section.Name = std::move(name);
     section.Data = std::move(data);
     return AddSection(std::move(section));
 }
 
 TestModuleBuilder& TestModuleBuilder::DebugDirectory(std::size_t section, std::uint32_t offsetInSection,
-                                                     std::vector<DebugEntrySpec> entries,
+                                                     std::vector<DebugEntryDefinition> entries,
                                                      std::optional<std::uint32_t> directorySize) {
     auto& data = sections_.at(section).Data;
     std::size_t const end = offsetInSection + entries.size() * kDebugEntrySize;
     if (data.size() < end) {
         data.resize(end);
     }
-    debug_ = DebugSpec{section, offsetInSection, std::move(entries), directorySize};
+    debug_ = DebugDirectoryDefinition{section, offsetInSection, std::move(entries), directorySize};
     return *this;
 }
 
@@ -141,19 +141,19 @@ TestModuleBuilder& TestModuleBuilder::Checksum(ChecksumMode mode, std::uint32_t 
 
 void TestModuleBuilder::PlaceSections(BuiltModule& out, std::uint32_t& fileEnd) const {
     std::uint32_t nextVa = AlignUp(fileEnd, sectionAlignment_);
-    for (auto const& spec : sections_) {
+    for (auto const& definition : sections_) {
         BuiltSection placed;
-        placed.Name = spec.Name;
+        placed.Name = definition.Name;
         placed.SizeOfRawData =
-            spec.SizeOfRawData.value_or(AlignUp(static_cast<std::uint32_t>(spec.Data.size()), fileAlignment_));
+            definition.SizeOfRawData.value_or(AlignUp(static_cast<std::uint32_t>(definition.Data.size()), fileAlignment_));
         placed.PointerToRawData =
-            spec.PointerToRawData.value_or(placed.SizeOfRawData == 0 ? 0 : AlignUp(fileEnd, fileAlignment_));
-        placed.VirtualAddress = spec.VirtualAddress.value_or(nextVa);
+            definition.PointerToRawData.value_or(placed.SizeOfRawData == 0 ? 0 : AlignUp(fileEnd, fileAlignment_));
+        placed.VirtualAddress = definition.VirtualAddress.value_or(nextVa);
         placed.VirtualSize =
-            spec.VirtualSize.value_or(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(spec.Data.size())));
+            definition.VirtualSize.value_or(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(definition.Data.size())));
         nextVa = AlignUp(placed.VirtualAddress + std::max(placed.VirtualSize, placed.SizeOfRawData), sectionAlignment_);
         if (placed.PointerToRawData != 0 && placed.SizeOfRawData != 0) {
-            Bytes raw = spec.Data;
+            Bytes raw = definition.Data;
             raw.resize(placed.SizeOfRawData);
             PutBytes(out.Image, placed.PointerToRawData, raw);
             fileEnd = std::max(fileEnd, placed.PointerToRawData + placed.SizeOfRawData);
@@ -280,16 +280,16 @@ void TestModuleBuilder::WriteSectionTable(BuiltModule& out) const {
     Bytes& image = out.Image;
     for (std::size_t i = 0; i < out.Sections.size(); ++i) {
         auto const& placed = out.Sections[i];
-        auto const& spec = sections_[i];
+        auto const& definition = sections_[i];
         std::size_t const header = out.SectionTableOffset + i * kSectionHeaderSize;
         PutName(image, header, placed.Name);
         Put32(image, header + 8, placed.VirtualSize);
         Put32(image, header + 12, placed.VirtualAddress);
         Put32(image, header + 16, placed.SizeOfRawData);
         Put32(image, header + 20, placed.PointerToRawData);
-        Put32(image, header + 28, spec.PointerToLinenumbers);
-        Put16(image, header + 34, spec.NumberOfLinenumbers);
-        Put32(image, header + 36, spec.Characteristics);
+        Put32(image, header + 28, definition.PointerToLinenumbers);
+        Put16(image, header + 34, definition.NumberOfLinenumbers);
+        Put32(image, header + 36, definition.Characteristics);
     }
 }
 
@@ -358,7 +358,7 @@ TestModuleBuilder& AddTd32DebugSection(TestModuleBuilder& builder, const Bytes& 
     BuiltModule const before = builder.Build();
     std::uint32_t fileAlignment = Get32(before.Image, before.FileHeaderOffset + 20 + 36);
     std::uint32_t const sectionStart = AlignUp(static_cast<std::uint32_t>(before.Image.size()), fileAlignment);
-    SectionSpec section;
+    SectionDefinition section;
     section.Name = ".debug";
     section.Data = Td32SectionData(block, sectionStart);
     section.SizeOfRawData = static_cast<std::uint32_t>(section.Data.size());
@@ -368,7 +368,7 @@ TestModuleBuilder& AddTd32DebugSection(TestModuleBuilder& builder, const Bytes& 
     section.Characteristics = 0x42000040;
     std::size_t const index = before.Sections.size();
     builder.AddSection(std::move(section));
-    builder.DebugDirectory(index, 0, {DebugEntrySpec{0, static_cast<std::uint32_t>(block.size()), 0,
+    builder.DebugDirectory(index, 0, {DebugEntryDefinition{0, static_cast<std::uint32_t>(block.size()), 0,
                                                      kDebugEntrySize + 4, true}},
                            directorySize);
     return builder;

@@ -15,7 +15,7 @@ namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct SectionSpec {
+struct SectionDefinition {
     std::string Name;
     Bytes Data;  // the raw bytes; padded with zeros up to SizeOfRawData
     std::optional<std::uint32_t> VirtualAddress;    // default: after the previous section
@@ -27,10 +27,13 @@ struct SectionSpec {
     std::uint32_t Characteristics = 0x40000040;  // initialized data, readable
 };
 
+// The former name, kept until tests/fuzz has moved to SectionDefinition.
+using SectionSpec = SectionDefinition;
+
 // One IMAGE_DEBUG_DIRECTORY entry. With PointerInSection set,
 // PointerToRawData is an offset into the raw data of the section that holds
 // the directory, resolved to a file offset when built.
-struct DebugEntrySpec {
+struct DebugEntryDefinition {
     std::uint32_t Type = 2;
     std::uint32_t SizeOfData = 0;
     std::uint32_t AddressOfRawData = 0;
@@ -69,13 +72,13 @@ public:
     TestModuleBuilder& DirectoryCount(std::uint32_t numberOfRvaAndSizes);
     TestModuleBuilder& SizeOfOptionalHeader(std::uint16_t value);  // default: the true size
     TestModuleBuilder& Directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size);
-    TestModuleBuilder& AddSection(SectionSpec section);
+    TestModuleBuilder& AddSection(SectionDefinition section);
     TestModuleBuilder& AddSection(std::string name, Bytes data);
     // Entries at offsetInSection of section's raw data; directory 6 gets
     // {section VA + offset, directorySize}, by default the entries' bytes.
     // One debug directory per module: a later call replaces an earlier one.
     TestModuleBuilder& DebugDirectory(std::size_t section, std::uint32_t offsetInSection,
-                                      std::vector<DebugEntrySpec> entries,
+                                      std::vector<DebugEntryDefinition> entries,
                                       std::optional<std::uint32_t> directorySize = {});
     // Certificate data behind the sections (8-aligned) or at a given offset;
     // directory 4 names it.
@@ -100,14 +103,14 @@ private:
     std::uint32_t directoryCount_ = 16;
     std::optional<std::uint16_t> sizeOfOptionalHeader_;
     std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> directories_;
-    std::vector<SectionSpec> sections_;
-    struct DebugSpec {
+    std::vector<SectionDefinition> sections_;
+    struct DebugDirectoryDefinition {
         std::size_t Section;
         std::uint32_t Offset;
-        std::vector<DebugEntrySpec> Entries;
+        std::vector<DebugEntryDefinition> Entries;
         std::optional<std::uint32_t> DirectorySize;
     };
-    std::optional<DebugSpec> debug_;
+    std::optional<DebugDirectoryDefinition> debug_;
     std::optional<Bytes> certificate_;
     std::optional<std::uint32_t> certificateOffset_;
     Bytes trailing_;
