@@ -1,0 +1,51 @@
+#include "EditorCheck.h"
+
+#include <exception>
+
+#include "EditorChanges.h"
+#include "EditorQueries.h"
+#include "ScratchFiles.h"
+#include "TestFiles.h"
+#include "WideText.h"
+
+namespace fuzzcheck {
+
+namespace {
+
+std::string CheckReadOnly(std::span<const std::uint8_t> input, InputChoices& choices, bool& opened) {
+    auto const path = ScratchFolder() / "editor-module.bin";
+    WriteBytes(path, input);
+    TkvPEFileUtils editor;
+    opened = editor.Open(testsupport::Wide(path), true);
+    if (!opened) {
+        return editor.GetLastErrorText().empty() ? "Open failed without a reason" : "";
+    }
+    auto const raw = ReadRawModule(input);
+    if (!raw) {
+        return "Open accepted a file whose headers or section table do not fit in it";
+    }
+    return CheckQueries(editor, *raw, input, choices);
+}
+
+}  // namespace
+
+std::string CheckEditor(std::span<const std::uint8_t> input) {
+    InputChoices choices(input);
+    bool opened = false;
+    try {
+        if (auto failure = CheckReadOnly(input, choices, opened); !failure.empty() || !opened) {
+            return failure;
+        }
+    } catch (const std::exception& error) {
+        return std::string("a query within the contract raised an exception: ") + error.what();
+    }
+    auto const raw = ReadRawModule(input);
+    for (auto const& change : PlanChanges(*raw, choices)) {
+        if (auto failure = CheckChange(*raw, input, change); !failure.empty()) {
+            return failure;
+        }
+    }
+    return {};
+}
+
+}  // namespace fuzzcheck

@@ -1,0 +1,55 @@
+// A reading of the few PE fields the fuzz checks compare the editor with,
+// taken straight from the input bytes with little-endian helpers of its own,
+// apart from the editor's record code. Like the editor, it places the
+// section table after the data directories that NumberOfRvaAndSizes counts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace fuzzcheck {
+
+std::uint16_t Le16At(std::span<const std::uint8_t> bytes, std::uint64_t offset);  // 0 beyond the end
+std::uint32_t Le32At(std::span<const std::uint8_t> bytes, std::uint64_t offset);  // 0 beyond the end
+
+struct RawSection {
+    std::array<std::uint8_t, 40> Bytes{};  // the header as it is in the file
+    std::uint32_t VirtualSize = 0;
+    std::uint32_t VirtualAddress = 0;
+    std::uint32_t SizeOfRawData = 0;
+    std::uint32_t PointerToRawData = 0;
+    std::uint32_t Characteristics = 0;
+
+    bool HoldsRva(std::uint32_t rva) const;
+    // True when the raw data is non-empty and lies wholly in a file of size.
+    bool DataInFile(std::uint64_t fileSize) const;
+};
+
+struct RawDirectory {
+    std::uint32_t RVA = 0;
+    std::uint32_t Size = 0;
+};
+
+struct RawModule {
+    std::uint32_t NtOffset = 0;  // e_lfanew
+    bool Pe32Plus = false;
+    std::uint32_t CheckSum = 0;
+    std::uint32_t SectionTableOffset = 0;
+    std::vector<RawDirectory> Directories;
+    std::vector<RawSection> Sections;
+
+    // Index of the first section whose virtual extent holds rva; -1 if none.
+    int SectionByRva(std::uint32_t rva) const;
+    // Where the data after every section's raw data and the section table
+    // begins (at most the file size).
+    std::uint64_t TrailingDataStart(std::uint64_t fileSize) const;
+};
+
+// Nothing when the headers, directories or section table do not fit in the
+// bytes, or the optional header magic is neither PE32 nor PE32+.
+std::optional<RawModule> ReadRawModule(std::span<const std::uint8_t> bytes);
+
+}  // namespace fuzzcheck
