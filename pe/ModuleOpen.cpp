@@ -213,10 +213,12 @@ bool TkvPEFileUtils::ReadSectionTable() {
     return true;
 }
 
+// A section whose PointerToRawData is 0 has no raw data in the file and
+// holds no file offset, whatever its SizeOfRawData says.
 std::int32_t TkvPEFileUtils::FindSectionAsReadByOffset(std::uint32_t offset) const {
     for (std::size_t i = 0; i < SectionsAsRead.size(); ++i) {
         auto const& section = SectionsAsRead[i];
-        if (section.PointerToRawData <= offset &&
+        if (section.PointerToRawData != 0 && section.PointerToRawData <= offset &&
             offset < std::uint64_t{section.PointerToRawData} + section.SizeOfRawData) {
             return static_cast<std::int32_t>(i);
         }

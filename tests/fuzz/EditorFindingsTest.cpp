@@ -1,0 +1,62 @@
+// Reproducers of the editor faults that fuzzing found, built with the test
+// module builder. Each failed before its fix.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "EditorCheck.h"
+#include "TestFiles.h"
+#include "TestModuleBuilder.h"
+#include "kvPEFileUtils.h"
+
+namespace {
+
+using testsupport::Bytes;
+
+Bytes Filled(std::size_t size, std::uint8_t value) { return Bytes(size, value); }
+
+// A section whose PointerToRawData is 0 has no raw data in the file, however
+// large its SizeOfRawData. Certificate data in a gap between sections lay
+// "inside" such a section's range [0, SizeOfRawData), so it got no region of
+// its own, travelled with nothing, and the next write-back cut it off.
+Bytes CertificateBesideEmptySection() {
+    testsupport::SectionSpec uninitialized;
+    uninitialized.Name = ".bss";
+    uninitialized.PointerToRawData = 0;
+    uninitialized.SizeOfRawData = 0x1000;
+    uninitialized.VirtualSize = 0x1000;
+    testsupport::SectionSpec data;
+    data.Name = ".data";
+    data.Data = Filled(0x200, 0xDD);
+    data.PointerToRawData = 0x600;
+    testsupport::TestModuleBuilder builder;
+    builder.AddSection(".text", Filled(0x200, 0x77))
+        .AddSection(std::move(uninitialized))
+        .AddSection(std::move(data))
+        .Certificate(Filled(0x30, 0xCE), 0x400);
+    return builder.Build().Image;
+}
+
+TEST(EditorFindings, CertificateInAGapSurvivesTheRemovalOfTheLastSection) {
+    Bytes const image = CertificateBesideEmptySection();
+    testsupport::TempDir dir;
+    auto const path = dir.Write("module.exe", image);
+    {
+        TkvPEFileUtils editor;
+        ASSERT_TRUE(editor.Open(testsupport::Wide(path), false));
+        ASSERT_EQ(editor.GetSectionCount(), 3);
+        editor.RemoveSection(2);
+        ASSERT_TRUE(editor.Close(true));
+    }
+    Bytes const after = testsupport::ReadAll(path);
+    TkvPEFileUtils reader;
+    ASSERT_TRUE(reader.Open(testsupport::Wide(path), true));
+    auto const certificate = reader.GetDataDirectory(4);
+    ASSERT_EQ(certificate.Size, 0x30u);
+    ASSERT_LE(std::uint64_t{certificate.RVA} + certificate.Size, after.size());
+    EXPECT_TRUE(std::all_of(after.begin() + certificate.RVA, after.begin() + certificate.RVA + certificate.Size,
+                            [](std::uint8_t b) { return b == 0xCE; }));
+    EXPECT_EQ(fuzzcheck::CheckEditor(image), "");
+}
+
+}  // namespace
