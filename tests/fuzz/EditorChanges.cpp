@@ -175,15 +175,8 @@ std::string CheckFileAsWritten(const RawModule& raw, std::span<const std::uint8_
     if (after.size() < untouched || !std::equal(input.begin(), input.begin() + untouched, after.begin())) {
         return "the DOS header, stub or PE signature changed";
     }
-    std::uint32_t const checksumField = raw.NtOffset + 4 + 20 + 64;
-    if (raw.CheckSum == 0 && Le32At(after, checksumField) != 0) {
-        return "a module without a checksum got one";
-    }
-    // Without "MZ" the image help library sees no PE header, and so no
-    // CheckSum field to verify.
-    bool const verifiable = after[0] == 'M' && after[1] == 'Z';
-    if (raw.CheckSum != 0 && verifiable && Le32At(after, checksumField) != testsupport::ReferenceImageChecksum(after)) {
-        return "the stored checksum does not verify";
+    if (auto failure = CheckChecksum(raw, after); !failure.empty()) {
+        return failure;
     }
     bool const certificates = raw.Directories.size() > kCertificateDirectory &&
                               raw.Directories[kCertificateDirectory].Size != 0;

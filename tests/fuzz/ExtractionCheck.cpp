@@ -51,6 +51,12 @@ std::string CheckSuccess(std::span<const std::uint8_t> input, const Outcome& out
     if (!before) {
         return "success on a module whose headers do not fit in it";
     }
+    if (!outcome.Module) {
+        return "success, but the module is gone";
+    }
+    if (auto failure = CheckChecksum(*before, *outcome.Module); !failure.empty()) {
+        return "success, but " + failure;
+    }
     if (before->Sections.size() == 1) {
         // The ".debug" section was the only one: the module keeps its
         // headers and no section (which the editor does not open again).

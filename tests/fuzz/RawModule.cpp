@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "TestModuleBuilder.h"
+
 namespace fuzzcheck {
 
 namespace {
@@ -48,6 +50,22 @@ std::uint64_t RawModule::TrailingDataStart(std::uint64_t fileSize) const {
         }
     }
     return std::min(end, fileSize);
+}
+
+std::string CheckChecksum(const RawModule& before, std::span<const std::uint8_t> after) {
+    std::uint64_t const field = std::uint64_t{before.NtOffset} + 4 + kFileHeaderSize + 64;
+    std::uint32_t const stored = Le32At(after, field);
+    if (before.CheckSum == 0) {
+        return stored == 0 ? "" : "a module without a checksum got one";
+    }
+    if (after.size() < field + 4 || after[0] != 'M' || after[1] != 'Z') {
+        return {};
+    }
+    std::vector<std::uint8_t> zeroed(after.begin(), after.end());
+    testsupport::Put32(zeroed, field, 0);
+    return stored == testsupport::ReferenceImageChecksum(zeroed)
+               ? ""
+               : "the stored checksum is not the image checksum of the file as written";
 }
 
 std::optional<RawModule> ReadRawModule(std::span<const std::uint8_t> bytes) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -47,6 +48,15 @@ struct RawModule {
     // begins (at most the file size).
     std::uint64_t TrailingDataStart(std::uint64_t fileSize) const;
 };
+
+// After a write-back: a module that had no CheckSum still has none; one
+// that had a CheckSum holds what the image help library computes for the
+// file with that field 0, as the write-back computed it. (Computed again
+// with the field set, the library's borrow rule gives another value for a
+// file whose other words sum to 0xFFFF.) Without "MZ" the library sees no
+// PE header and sums the field as data, so there is nothing to compare.
+// Empty when it holds.
+std::string CheckChecksum(const RawModule& before, std::span<const std::uint8_t> after);
 
 // Nothing when the headers, directories or section table do not fit in the
 // bytes, or the optional header magic is neither PE32 nor PE32+.
