@@ -1,5 +1,7 @@
 // Opening a module: reading and checking its headers, data directories and
 // section table, and forgetting it again.
+#include <algorithm>
+
 #include "FileSeek.h"
 #include "kvPEFileUtils.h"
 #include "uMsg_kvPEFileUtils.h"
@@ -215,6 +217,8 @@ bool TkvPEFileUtils::ReadSectionTable() {
 
 // A section whose PointerToRawData is 0 has no raw data in the file and
 // holds no file offset, whatever its SizeOfRawData says.
+// Only sections with raw data in the file can hold an offset: one whose
+// PointerToRawData is 0 has none, whatever its SizeOfRawData says.
 std::int32_t TkvPEFileUtils::FindSectionAsReadByOffset(std::uint32_t offset) const {
     for (std::size_t i = 0; i < SectionsAsRead.size(); ++i) {
         auto const& section = SectionsAsRead[i];
@@ -226,9 +230,19 @@ std::int32_t TkvPEFileUtils::FindSectionAsReadByOffset(std::uint32_t offset) con
     return -1;
 }
 
+std::uint64_t TkvPEFileUtils::SectionDataEnd() const {
+    std::uint64_t end = 0;
+    for (auto const& section : SectionsAsRead) {
+        if (section.PointerToRawData != 0) {
+            end = std::max(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
+        }
+    }
+    return end;
+}
+
 // Certificate data between the sections' raw data gets a region of its own;
-// after the last section it is part of the trailing data; inside a section
-// it travels with that section. Either way it must lie within what holds it.
+// after all of it, it is part of the trailing data; inside a section it
+// travels with that section. Either way it must lie within what holds it.
 bool TkvPEFileUtils::RecordCertificate() {
     CertificateSize = 0;
     if (DataDirectories.size() <= kCertificateDirectory || DataDirectories[kCertificateDirectory].Size == 0) {
@@ -245,8 +259,7 @@ bool TkvPEFileUtils::RecordCertificate() {
         }
         return true;
     }
-    auto const& last = SectionsAsRead.back();
-    if (offset < std::uint64_t{last.PointerToRawData} + last.SizeOfRawData) {
+    if (offset < SectionDataEnd()) {
         if (end > ModuleSize) {
             SetError(SInvalidPEFile);
             return false;

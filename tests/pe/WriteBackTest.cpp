@@ -261,3 +261,39 @@ TEST_F(WriteBack, CertificateIsWrittenWithTheSizeItWasReadWith) {
     EXPECT_EQ(ReadModuleView(after).Directories[4], (std::pair<std::uint32_t, std::uint32_t>{0x800, 0x60}));
     EXPECT_EQ(SectionBytes(after, ReadModuleView(after).Sections[2]), Pattern(0x200, 6));
 }
+
+// Certificate data in a gap between sections keeps a region of its own even
+// when a section without raw data (PointerToRawData 0) claims a range of
+// offsets around it, or is the last one in the table: removing the section
+// behind the gap must not cut it off.
+TEST_F(WriteBack, CertificateInAGapSurvivesSectionsWithoutRawData) {
+    for (bool uninitializedLast : {false, true}) {
+        SCOPED_TRACE(uninitializedLast ? "uninitialized section last" : "uninitialized section in the middle");
+        SectionDefinition uninitialized;
+        uninitialized.Name = ".bss";
+        uninitialized.PointerToRawData = 0;
+        uninitialized.SizeOfRawData = uninitializedLast ? 0 : 0x1000;
+        uninitialized.VirtualSize = 0x1000;
+        SectionDefinition data;
+        data.Name = ".data";
+        data.Data = Pattern(0x200, 2);
+        data.PointerToRawData = 0x600;
+        TestModuleBuilder builder;
+        builder.AddSection(".text", Pattern(0x200, 1));
+        if (uninitializedLast) {
+            builder.AddSection(data).AddSection(uninitialized);
+        } else {
+            builder.AddSection(uninitialized).AddSection(data);
+        }
+        builder.Certificate(Pattern(0x30, 3), 0x400);
+        Write(builder.Build().Image);
+        OpenWritable();
+        ASSERT_EQ(editor.CertificateLength(), 0x30u);
+        ASSERT_TRUE(editor.RemoveSection(uninitializedLast ? 1 : 2));
+        ASSERT_TRUE(editor.Close(true)) << Utf8(editor.GetLastErrorText());
+        Bytes const after = ReadAll(path);
+        EXPECT_EQ(after.size(), 0x430u);
+        EXPECT_EQ(ReadModuleView(after).Directories[4], (std::pair<std::uint32_t, std::uint32_t>{0x400, 0x30}));
+        EXPECT_EQ(Slice(after, 0x400, 0x30), Pattern(0x30, 3));
+    }
+}
