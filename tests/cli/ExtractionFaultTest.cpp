@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -128,6 +129,7 @@ TEST_P(ExtractionFaults, EveryFailingCallLeavesTheDebugDataSafe)
         }
     }
     EXPECT_GT(failures, 0);
+    std::cout << "walked " << total << " failing calls, " << failures << " of them failed the extraction\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(RealModules, ExtractionFaults,
