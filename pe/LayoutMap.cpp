@@ -17,6 +17,12 @@ std::uint64_t AlignUp64(std::uint64_t value, std::uint32_t alignment) {
 
 std::uint64_t EndOf(const TOffsetsMapEntry& region) { return std::uint64_t{region.Offset} + region.Size; }
 
+// Raw data that starts past the end of the file holds none of its bytes: it
+// gets no region and does not hide the trailing data.
+bool StartsInFile(const TImageSectionHeader& section, std::uint32_t moduleSize) {
+    return section.PointerToRawData != 0 && section.SizeOfRawData != 0 && section.PointerToRawData < moduleSize;
+}
+
 }  // namespace
 
 void TkvPEFileUtils::BuildOffsetsMap() {
@@ -31,7 +37,7 @@ void TkvPEFileUtils::BuildOffsetsMap() {
                           ekSectionTable, {}, -1});
     for (std::size_t i = 0; i < Sections.size(); ++i) {
         auto const& section = Sections[i];
-        if (section.PointerToRawData != 0 && section.SizeOfRawData != 0) {
+        if (StartsInFile(section, ModuleSize)) {
             AddOffsetsMapEntry(section.PointerToRawData, section.SizeOfRawData, GetFileAlignment(), ekSection,
                                SectionNameToText(section.Name), SectionIds[i]);
         }
@@ -56,7 +62,7 @@ void TkvPEFileUtils::BuildOffsetsMap() {
 std::uint32_t TkvPEFileUtils::TrailingDataStart() const {
     std::uint64_t end = EndOf(OffsetsMap[1]);
     for (auto const& section : Sections) {
-        if (section.PointerToRawData != 0 && section.SizeOfRawData != 0) {
+        if (StartsInFile(section, ModuleSize)) {
             end = std::max(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
         }
     }

@@ -242,13 +242,21 @@ std::uint64_t TkvPEFileUtils::SectionDataEnd() const {
 
 // Certificate data between the sections' raw data gets a region of its own;
 // after all of it, it is part of the trailing data; inside a section it
-// travels with that section. Either way it must lie within what holds it.
+// travels with that section. Either way it must lie within what holds it,
+// and never in the headers, which the write-back rewrites.
 bool TkvPEFileUtils::RecordCertificate() {
     CertificateSize = 0;
     if (DataDirectories.size() <= kCertificateDirectory || DataDirectories[kCertificateDirectory].Size == 0) {
         return true;
     }
     auto const [offset, size] = DataDirectories[kCertificateDirectory];
+    std::uint64_t const headersEnd = std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + OptionalHeaderSize() +
+                                     DataDirectories.size() * TImageDataDirectory::kSize +
+                                     Sections.size() * TImageSectionHeader::kSize;
+    if (offset < headersEnd) {
+        SetError(SInvalidPEFile);
+        return false;
+    }
     std::int32_t const holder = FindSectionAsReadByOffset(offset);
     std::uint64_t const end = std::uint64_t{offset} + size;
     if (holder >= 0) {
