@@ -40,6 +40,8 @@ void TkvPEFileUtils::BuildOffsetsMap() {
         if (StartsInFile(section, ModuleSize)) {
             AddOffsetsMapEntry(section.PointerToRawData, section.SizeOfRawData, GetFileAlignment(), ekSection,
                                SectionNameToText(section.Name), SectionIds[i]);
+        } else if (AlignUp64(section.PointerToRawData, GetFileAlignment()) + section.SizeOfRawData > kMaxFileOffset) {
+            LayoutOverflow = true;  // refused as a region beyond 4 GiB would be
         }
     }
     if (CertificateSize != 0) {
@@ -56,16 +58,11 @@ void TkvPEFileUtils::BuildOffsetsMap() {
 }
 
 // Where the trailing data starts in the file: after every block that the
-// headers place, measured at their file offsets rather than at the offsets
-// that alignment gave their regions, so that no trailing byte is taken for
-// section data.
+// headers place in it, measured at their file offsets rather than at the
+// offsets that alignment gave their regions, so that no trailing byte is
+// taken for section data.
 std::uint32_t TkvPEFileUtils::TrailingDataStart() const {
-    std::uint64_t end = EndOf(OffsetsMap[1]);
-    for (auto const& section : Sections) {
-        if (StartsInFile(section, ModuleSize)) {
-            end = std::max(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
-        }
-    }
+    std::uint64_t end = std::max(EndOf(OffsetsMap[1]), SectionDataEnd());
     if (CertificateSize != 0) {
         end = std::max(end, std::uint64_t{CertificateOffset} + CertificateSize);
     }

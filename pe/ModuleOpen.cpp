@@ -230,10 +230,12 @@ std::int32_t TkvPEFileUtils::FindSectionAsReadByOffset(std::uint32_t offset) con
     return -1;
 }
 
+// The end of the furthest section raw data that starts in the file; raw
+// data that starts past the end of the file holds none of its bytes.
 std::uint64_t TkvPEFileUtils::SectionDataEnd() const {
     std::uint64_t end = 0;
     for (auto const& section : SectionsAsRead) {
-        if (section.PointerToRawData != 0) {
+        if (section.PointerToRawData != 0 && section.SizeOfRawData != 0 && section.PointerToRawData < ModuleSize) {
             end = std::max(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
         }
     }

@@ -297,3 +297,22 @@ TEST_F(WriteBack, CertificateInAGapSurvivesSectionsWithoutRawData) {
         EXPECT_EQ(Slice(after, 0x400, 0x30), Pattern(0x30, 3));
     }
 }
+
+// Raw data that starts past the end of the file holds none of the file's
+// bytes: what follows the other blocks is trailing data, kept when the
+// section that claimed it is removed.
+TEST_F(WriteBack, TrailingDataBeforeRawDataPastTheEndOfTheFileIsKept) {
+    BuiltModule const built = SmallModule().Build();
+    Bytes image = Slice(built.Image, 0, built.Sections[2].PointerToRawData);  // .rsrc's data cut off
+    image.insert(image.end(), {0x11, 0x22, 0x33});  // three bytes of trailing data instead
+    Put32(image, built.SectionTableOffset + 2 * 40 + 20, built.Sections[2].PointerToRawData + 0x200);
+    Write(image);
+    OpenWritable();
+    ASSERT_EQ(editor.OverlayLength(), 3u);
+    ASSERT_TRUE(editor.RemoveSection(2));
+    ASSERT_TRUE(editor.Close(true)) << Utf8(editor.GetLastErrorText());
+    Bytes const after = ReadAll(path);
+    ASSERT_GE(after.size(), 3u);
+    EXPECT_EQ(Slice(after, after.size() - 3, 3), (Bytes{0x11, 0x22, 0x33}));
+    EXPECT_EQ(after.size() % 8, image.size() % 8);  // moved by a multiple of 8, if at all
+}
