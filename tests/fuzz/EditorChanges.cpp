@@ -189,6 +189,26 @@ std::string CheckFileAsWritten(const RawModule& raw, std::span<const std::uint8_
     return {};
 }
 
+// A certificate entry that reaches past the end of the file, or whose data
+// starts in the removed section's raw data, describes no data of the module
+// any more. The editor keeps such an entry as it is, and its own Open may
+// then refuse the written module; nothing is lost that was there.
+bool CertificateKept(const RawModule& raw, std::uint64_t fileSize, std::int32_t removed) {
+    if (raw.Directories.size() <= kCertificateDirectory || raw.Directories[kCertificateDirectory].Size == 0) {
+        return true;
+    }
+    auto const [offset, size] = raw.Directories[kCertificateDirectory];
+    if (std::uint64_t{offset} + size > fileSize) {
+        return false;
+    }
+    if (removed < 0) {
+        return true;
+    }
+    auto const& section = raw.Sections[static_cast<std::size_t>(removed)];
+    return !(section.PointerToRawData != 0 && section.PointerToRawData <= offset &&
+             offset < std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
+}
+
 // Setting a directory entry to the value it has is no change: the module
 // is then left as it is.
 bool ChangesModel(const RawModule& raw, const EditorChange& change) {
@@ -217,6 +237,9 @@ std::string CheckWrittenModule(const RawModule& raw, std::span<const std::uint8_
     }
     if (change.RemovedSection >= 0 && raw.Sections.size() == 1) {
         return Le16At(*after, raw.NtOffset + 6) == 0 ? "" : "the last section was removed but is still counted";
+    }
+    if (!CertificateKept(raw, input.size(), change.RemovedSection)) {
+        return {};
     }
     TkvPEFileUtils reader;
     if (!reader.Open(testsupport::Wide(path), true)) {

@@ -59,4 +59,29 @@ TEST(EditorFindings, CertificateInAGapSurvivesTheRemovalOfTheLastSection) {
     EXPECT_EQ(fuzzcheck::CheckEditor(image), "");
 }
 
+// A section whose raw data starts past the end of the file holds none of
+// its bytes. It used to count as reaching the end of the file, so the bytes
+// after the other sections were no trailing data, and removing that section
+// cut them off.
+TEST(EditorFindings, TrailingDataSurvivesTheRemovalOfASectionBeyondTheEndOfTheFile) {
+    testsupport::TestModuleBuilder builder;
+    builder.AddSection(".text", Filled(0x200, 0x77)).AddSection(".data", Filled(0x200, 0xDD)).Trailing(Filled(0x21, 0xEE));
+    auto const built = builder.Build();
+    Bytes image = built.Image;
+    testsupport::Put32(image, built.SectionTableOffset + 20, 0xF0200);  // .text's PointerToRawData
+    testsupport::TempDir dir;
+    auto const path = dir.Write("module.exe", image);
+    {
+        TkvPEFileUtils editor;
+        ASSERT_TRUE(editor.Open(testsupport::Wide(path), false));
+        editor.RemoveSection(0);
+        ASSERT_TRUE(editor.Close(true));
+    }
+    Bytes const after = testsupport::ReadAll(path);
+    ASSERT_GE(after.size(), 0x221u);
+    EXPECT_TRUE(std::all_of(after.end() - 0x21, after.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(std::all_of(after.end() - 0x221, after.end() - 0x21, [](std::uint8_t b) { return b == 0xDD; }));
+    EXPECT_EQ(fuzzcheck::CheckEditor(image), "");
+}
+
 }  // namespace

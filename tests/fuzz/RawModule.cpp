@@ -45,7 +45,8 @@ int RawModule::SectionByRva(std::uint32_t rva) const {
 std::uint64_t RawModule::TrailingDataStart(std::uint64_t fileSize) const {
     std::uint64_t end = SectionTableOffset + Sections.size() * kSectionHeaderSize;
     for (auto const& section : Sections) {
-        if (section.PointerToRawData != 0 && section.SizeOfRawData != 0) {
+        // Raw data that starts past the end of the file holds none of it.
+        if (section.PointerToRawData != 0 && section.SizeOfRawData != 0 && section.PointerToRawData < fileSize) {
             end = std::max(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
         }
     }
@@ -82,6 +83,7 @@ std::optional<RawModule> ReadRawModule(std::span<const std::uint8_t> bytes) {
     if (optional + fixedSize > bytes.size()) {
         return std::nullopt;
     }
+    module.FileAlignment = Le32At(bytes, optional + 36);
     module.CheckSum = Le32At(bytes, optional + 64);
     std::uint64_t const directoryCount = Le32At(bytes, optional + fixedSize - 4);
     std::uint64_t const sectionCount = Le16At(bytes, fileHeader + 2);

@@ -37,6 +37,7 @@ struct RawDirectory {
 struct RawModule {
     std::uint32_t NtOffset = 0;  // e_lfanew
     bool Pe32Plus = false;
+    std::uint32_t FileAlignment = 0;
     std::uint32_t CheckSum = 0;
     std::uint32_t SectionTableOffset = 0;
     std::vector<RawDirectory> Directories;
@@ -44,8 +45,8 @@ struct RawModule {
 
     // Index of the first section whose virtual extent holds rva; -1 if none.
     int SectionByRva(std::uint32_t rva) const;
-    // Where the data after every section's raw data and the section table
-    // begins (at most the file size).
+    // Where the data after the section table and every section's raw data
+    // that starts in the file begins (at most the file size).
     std::uint64_t TrailingDataStart(std::uint64_t fileSize) const;
 };
 
