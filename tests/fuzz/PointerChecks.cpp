@@ -48,10 +48,37 @@ bool Followed(const RawModule& raw, std::uint64_t fileSize, std::int32_t removed
     return false;
 }
 
+// The debug directory's entries in the file as opened: their pointer
+// fields follow the data they point at, so their bytes may change where
+// other data lies over them.
+Span DebugDirectoryBytes(const RawModule& raw) {
+    if (raw.Directories.size() <= kDebugDirectory) {
+        return {};
+    }
+    auto const [rva, size] = raw.Directories[kDebugDirectory];
+    int const holder = raw.SectionByRva(rva);
+    if (holder < 0) {
+        return {};
+    }
+    auto const& section = raw.Sections[static_cast<std::size_t>(holder)];
+    std::uint64_t const count = size % kDebugEntrySize == 0 ? size / kDebugEntrySize : size;
+    return {std::uint64_t{section.PointerToRawData} + (rva - section.VirtualAddress), count * kDebugEntrySize};
+}
+
+// The bytes before, at their new offset after, apart from those in skip.
 bool SameBytesAt(std::span<const std::uint8_t> input, Span before, const std::vector<std::uint8_t>& after,
-                 std::uint64_t newOffset) {
-    return newOffset + before.Size <= after.size() &&
-           std::equal(input.begin() + before.Offset, input.begin() + before.End(), after.begin() + newOffset);
+                 std::uint64_t newOffset, Span skip) {
+    if (newOffset + before.Size > after.size()) {
+        return false;
+    }
+    for (std::uint64_t k = 0; k < before.Size; ++k) {
+        std::uint64_t const at = before.Offset + k;
+        bool const skipped = skip.Offset <= at && at < skip.End();
+        if (!skipped && input[at] != after[newOffset + k]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string CheckCertificate(const RawModule& raw, std::span<const std::uint8_t> input,
@@ -67,7 +94,7 @@ std::string CheckCertificate(const RawModule& raw, std::span<const std::uint8_t>
         return {};
     }
     auto const now = reader.GetDataDirectory(static_cast<std::int32_t>(kCertificateDirectory));
-    if (now.Size != size || !SameBytesAt(input, bytes, after, now.RVA)) {
+    if (now.Size != size || !SameBytesAt(input, bytes, after, now.RVA, DebugDirectoryBytes(raw))) {
         return "the certificate entry no longer leads to the certificate data";
     }
     return {};
@@ -82,7 +109,7 @@ std::string CheckSymbolTable(const RawModule& raw, std::span<const std::uint8_t>
     if (count == 0 || pointer == 0 || !Followed(raw, input.size(), removed, bytes)) {
         return {};
     }
-    if (!SameBytesAt(input, bytes, after, Le32At(after, fileHeader + 8))) {
+    if (!SameBytesAt(input, bytes, after, Le32At(after, fileHeader + 8), DebugDirectoryBytes(raw))) {
         return "PointerToSymbolTable no longer leads to the symbol table";
     }
     return {};
@@ -126,7 +153,7 @@ std::string CheckDebugData(const RawModule& raw, std::span<const std::uint8_t> i
             !reader.ReadDebugDirectoryEntry(static_cast<std::int32_t>(j), entry)) {
             continue;
         }
-        if (!SameBytesAt(input, bytes, after, entry.PointerToRawData)) {
+        if (!SameBytesAt(input, bytes, after, entry.PointerToRawData, DebugDirectoryBytes(raw))) {
             return "debug entry " + Num(static_cast<std::int64_t>(j)) + " no longer leads to its data";
         }
     }
