@@ -242,6 +242,12 @@ std::uint64_t TkvPEFileUtils::SectionDataEnd() const {
     return end;
 }
 
+// The end of the section table, the last of the headers.
+std::uint64_t TkvPEFileUtils::HeadersEnd() const {
+    return std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + OptionalHeaderSize() +
+           DataDirectories.size() * TImageDataDirectory::kSize + Sections.size() * TImageSectionHeader::kSize;
+}
+
 // Certificate data between the sections' raw data gets a region of its own;
 // after all of it, it is part of the trailing data; inside a section it
 // travels with that section. Either way it must lie within what holds it,
@@ -252,10 +258,7 @@ bool TkvPEFileUtils::RecordCertificate() {
         return true;
     }
     auto const [offset, size] = DataDirectories[kCertificateDirectory];
-    std::uint64_t const headersEnd = std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + OptionalHeaderSize() +
-                                     DataDirectories.size() * TImageDataDirectory::kSize +
-                                     Sections.size() * TImageSectionHeader::kSize;
-    if (offset < headersEnd) {
+    if (offset < HeadersEnd()) {
         SetError(SInvalidPEFile);
         return false;
     }

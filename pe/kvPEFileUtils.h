@@ -181,6 +181,7 @@ private:
     void FailOpen();
     std::int32_t FindSectionAsReadByOffset(std::uint32_t offset) const;
     std::uint64_t SectionDataEnd() const;
+    std::uint64_t HeadersEnd() const;
     bool ReadExact(void* buffer, std::uint32_t size);
     std::uint32_t OptionalHeaderSize() const;
     std::uint32_t NumberOfRvaAndSizesOfHeader() const;
