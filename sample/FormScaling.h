@@ -4,7 +4,7 @@
 // density is converted once, when the form is built.
 #pragma once
 
-#include "FormSpec.h"
+#include "FormSchema.h"
 
 constexpr int ToolkitPixelsPerInch = 96;
 

@@ -4,7 +4,7 @@
 // FormResource_*.cpp implement them with Win32 or with Qt Widgets.
 #pragma once
 
-#include "FormSpec.h"
+#include "FormSchema.h"
 
 #include <functional>
 #include <memory>

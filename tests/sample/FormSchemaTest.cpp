@@ -2,7 +2,7 @@
 // window's values, and the checks on names, kinds and ranges; scaling to the
 // toolkit's density.
 #include "FormScaling.h"
-#include "FormSpec.h"
+#include "FormSchema.h"
 #include "Unit1FormText.h"
 
 #include <gtest/gtest.h>

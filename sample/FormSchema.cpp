@@ -1,4 +1,4 @@
-#include "FormSpec.h"
+#include "FormSchema.h"
 
 #include <functional>
 #include <map>
