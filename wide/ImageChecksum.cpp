@@ -113,7 +113,12 @@ bool SumWholeFile(SysHandle file, ImageChecksum& checksum) {
     if (SysSetFilePointer(file, 0, &high, sys::kFileBegin) == 0xFFFFFFFFu && SysGetLastError() != 0) {
         return false;
     }
-    std::vector<std::uint8_t> chunk(kChunkSize);
+    // A small module needs no full-sized buffer: zero-filling one per call
+    // would cost more than summing the file.
+    std::uint32_t sizeHigh = 0;
+    std::uint32_t const sizeLow = SysGetFileSize(file, &sizeHigh);
+    std::uint64_t const fileSize = (std::uint64_t{sizeHigh} << 32) | sizeLow;
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunkSize)));
     for (;;) {
         std::uint32_t read = 0;
         if (!SysReadFile(file, chunk.data(), static_cast<std::uint32_t>(chunk.size()), &read)) {

@@ -20,12 +20,12 @@ Bytes Filled(std::size_t size, std::uint8_t value) { return Bytes(size, value); 
 // "inside" such a section's range [0, SizeOfRawData), so it got no region of
 // its own, travelled with nothing, and the next write-back cut it off.
 Bytes CertificateBesideEmptySection() {
-    testsupport::SectionSpec uninitialized;
+    testsupport::SectionDefinition uninitialized;
     uninitialized.Name = ".bss";
     uninitialized.PointerToRawData = 0;
     uninitialized.SizeOfRawData = 0x1000;
     uninitialized.VirtualSize = 0x1000;
-    testsupport::SectionSpec data;
+    testsupport::SectionDefinition data;
     data.Name = ".data";
     data.Data = Filled(0x200, 0xDD);
     data.PointerToRawData = 0x600;

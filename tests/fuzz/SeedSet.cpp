@@ -58,7 +58,7 @@ std::vector<Seed> BuilderModules() {
         modules.emplace_back(kind + "-few-directories", Basic(plus).DirectoryCount(3).Build().Image);
     }
     TestModuleBuilder unaligned(false);
-    testsupport::SectionSpec odd;
+    testsupport::SectionDefinition odd;
     odd.Name = ".odd";
     odd.Data = Filled(0x33, 7);
     odd.PointerToRawData = 0x301;

@@ -27,9 +27,6 @@ struct SectionDefinition {
     std::uint32_t Characteristics = 0x40000040;  // initialized data, readable
 };
 
-// The former name, kept until tests/fuzz has moved to SectionDefinition.
-using SectionSpec = SectionDefinition;
-
 // One IMAGE_DEBUG_DIRECTORY entry. With PointerInSection set,
 // PointerToRawData is an offset into the raw data of the section that holds
 // the directory, resolved to a file offset when built.
