@@ -11,10 +11,14 @@ build=${QUILLON_TEST_BUILD:-$root/build/test}
 
 # One wineserver for the whole run. Without it the server exits a few seconds
 # after its last client, and a test that starts a Windows program at that
-# moment fails with "recvmsg: Connection reset by peer".
+# moment fails with "recvmsg: Connection reset by peer". The first program
+# starts Wine's background services, which then live as long as the server;
+# starting them here, with no pipe as output, keeps them from holding open
+# the output pipe of a test (ctest would wait on it until its timeout).
 export WINEDEBUG=-all
-/usr/lib/wine/wineserver64 -p
+/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
