@@ -1,6 +1,7 @@
 #include "DebugInfoExtraction.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -31,19 +32,14 @@ struct DebugBlock {
     std::uint32_t DirectoryRva = 0;  // 0 when directory 6 is left as it is
 };
 
-std::uint32_t LoadU32(const std::uint8_t* bytes)
-{
-    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 enum class Check { Ok, EditorFailure, FormatFailure };
 
 Check ReadWord(TkvPEFileUtils& editor, std::int64_t offset, bool fromEnd, std::uint32_t& value)
 {
-    std::uint8_t bytes[4];
-    if (!editor.ReadFileData(bytes, 4, offset, fromEnd))
+    std::array<std::uint8_t, 4> bytes{};
+    if (!editor.ReadFileData(bytes.data(), 4, offset, fromEnd))
         return Check::EditorFailure;
-    value = LoadU32(bytes);
+    value = ReadLe32(bytes, 0);
     return Check::Ok;
 }
 

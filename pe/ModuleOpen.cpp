@@ -118,7 +118,7 @@ bool TkvPEFileUtils::ReadHeaders() {
         return false;
     }
     FileHeader = TImageFileHeader::Read(header);
-    OptionalHeaderMagic = static_cast<std::uint16_t>(magic[0] | (magic[1] << 8));
+    OptionalHeaderMagic = TByteReader(magic).U16();
     return true;
 }
 

@@ -5,6 +5,7 @@
 // second start that shows everything unchecked again; and the program's
 // resources. Usage: marrowby_win32_test PATH_TO_MARROWBY.EXE
 #include "Unit1FormText.h"
+#include "WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -23,18 +24,8 @@ namespace {
 
 std::wstring MarrowbyPath;
 
-using TClock = std::chrono::steady_clock;
 constexpr auto WindowTimeout = std::chrono::seconds(60);  // a fresh Wine prefix starts slowly
 constexpr auto ReactionTimeout = std::chrono::seconds(10);
-
-bool WaitFor(const std::function<bool()>& condition, TClock::duration timeout) {
-  auto end = TClock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (TClock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
 
 std::string Describe(const RECT& r) {
   char text[80];

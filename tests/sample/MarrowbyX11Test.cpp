@@ -23,25 +23,16 @@
 #include <thread>
 #include <vector>
 
+#include "WaitFor.h"
+
 extern char** environ;
 
 namespace {
 
 std::string MarrowbyPath;
 
-using TClock = std::chrono::steady_clock;
 constexpr auto WindowTimeout = std::chrono::seconds(30);
 constexpr auto ReactionTimeout = std::chrono::seconds(10);
-
-// Polls condition every 50 ms until it holds or timeout passes.
-bool WaitFor(const std::function<bool()>& condition, TClock::duration timeout) {
-  auto end = TClock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (TClock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
 
 struct TRect {
   int X, Y, Width, Height;

@@ -1,5 +1,6 @@
 // The form unit on Qt's offscreen platform: the window and list as stored,
 // the entries, toggling by mouse and space bar, and that nothing is kept.
+#include "OtherFormText.h"
 #include "Unit1.h"
 #include "Unit1FormText.h"
 
@@ -198,12 +199,7 @@ TEST_F(Unit1Qt, CheckListRejectsEntriesItDoesNotHave) {
 
 // The window takes every value from the description it is built from.
 TEST_F(Unit1Qt, FormFollowsADifferentDescription) {
-  TForm other(ReadFormSpec(ParseFormDescription(
-      "[Other: TOther]\nPixelsPerInch = 192\nLeft = 100\nTop = 60\nWidth = 800\nHeight = 600\n"
-      "Caption = \"Zwei\"\nFont.Height = -20\nFont.Style = [fsBold]\n"
-      "[Second: TCheckListBox]\nTabOrder = 1\nItems.Strings = \"b\"\n"
-      "[First: TCheckListBox]\nTabOrder = 0\nLeft = 10\nTop = 20\nWidth = 100\nHeight = 60\n"
-      "ItemHeight = 40\nItems.Strings = \"x\", \"y\"\n")));
+  TForm other(ReadFormSpec(ParseFormDescription(OtherFormText)));
   ShowAndWait(other);
   QWidget* window = other.Handle();
   EXPECT_EQ(window->windowTitle(), "Zwei");

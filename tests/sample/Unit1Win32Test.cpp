@@ -2,6 +2,7 @@
 // the owning process can read (the font, the painted background), the end of
 // the loop, and a form built from another description. Entries and toggling
 // are checked on the real program (MarrowbyWin32Test.cpp).
+#include "OtherFormText.h"
 #include "Unit1.h"
 #include "Unit1FormText.h"
 
@@ -104,12 +105,7 @@ TEST_F(Unit1Win32, ClosingTheMainFormEndsTheLoopWithCodeZero) {
 }
 
 TEST_F(Unit1Win32, FormFollowsADifferentDescription) {
-  TForm other(ReadFormSpec(ParseFormDescription(
-      "[Other: TOther]\nPixelsPerInch = 192\nLeft = 100\nTop = 60\nWidth = 800\nHeight = 600\n"
-      "Caption = \"Zwei\"\nFont.Height = -20\nFont.Style = [fsBold]\n"
-      "[Second: TCheckListBox]\nTabOrder = 1\nItems.Strings = \"b\"\n"
-      "[First: TCheckListBox]\nTabOrder = 0\nLeft = 10\nTop = 20\nWidth = 100\nHeight = 60\n"
-      "ItemHeight = 40\nItems.Strings = \"x\", \"y\"\n")));
+  TForm other(ReadFormSpec(ParseFormDescription(OtherFormText)));
   RECT outer;
   GetWindowRect(other.Handle(), &outer);
   EXPECT_EQ(outer.left, 50);
