@@ -4,6 +4,9 @@ import subprocess
 
 EXE = os.environ.get("QUILLON_EXE", "")
 WINE = os.environ.get("QUILLON_WINE", "")  # the Wine loader for Windows builds
+# Starts a program under Wine again when Wine failed to start it.
+WINE_RUN = os.environ.get("QUILLON_WINE_RUN",
+                          os.path.join(os.path.dirname(__file__), "..", "support", "wine-run.sh"))
 UNDER_WINE = bool(WINE)
 NL = "\r\n" if UNDER_WINE else "\n"
 SEP = "\\" if UNDER_WINE else "/"
@@ -31,9 +34,18 @@ USAGE = "".join(line + NL for line in USAGE_LINES)
 
 
 def run(args, cwd=None, timeout=300):
-    """Returns (exit code, stdout bytes, stderr bytes)."""
+    """Runs the program under test; returns (exit code, stdout bytes, stderr bytes)."""
+    cmd = ([WINE_RUN, WINE, EXE] if UNDER_WINE else [EXE]) + list(args)
+    return run_command(cmd, cwd, timeout)
+
+
+def run_windows_program(loader, program, args, cwd=None, timeout=120):
+    """Runs another Windows program under the given Wine loader."""
+    return run_command([WINE_RUN, loader, program] + list(args), cwd, timeout)
+
+
+def run_command(cmd, cwd, timeout):
     env = dict(os.environ, WINEDEBUG="-all")
-    cmd = ([WINE, EXE] if UNDER_WINE else [EXE]) + list(args)
     proc = subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=timeout)
     return proc.returncode, proc.stdout, proc.stderr

@@ -4,13 +4,12 @@ the module and any existing .tds file as they were."""
 import os
 import shutil
 import struct
-import subprocess
 import tempfile
 import unittest
 
 import modules
 from modules import Layout, read, write
-from runner import NL, SEP, UNDER_WINE, WINE, run
+from runner import NL, SEP, UNDER_WINE, run, run_windows_program
 
 import pefile
 
@@ -108,15 +107,12 @@ class Success(ExtractionCase):
     def test_stripped_program_runs_as_before(self):
         data = modules.with_debug_block("x86_64", "exe")
         write(self.path("p.exe"), data)
-        env = dict(os.environ, WINEDEBUG="-all")
-        before = subprocess.run(["/usr/lib/wine/wine64", "p.exe", "x"], cwd=self.dir, env=env,
-                                capture_output=True, timeout=120)
+        before = run_windows_program("/usr/lib/wine/wine64", "p.exe", ["x"], cwd=self.dir)
         self.assertEqual(self.quillon("p.exe")[0], 0)
-        after = subprocess.run(["/usr/lib/wine/wine64", "p.exe", "x"], cwd=self.dir, env=env,
-                               capture_output=True, timeout=120)
-        self.assertEqual(before.returncode, 7)
-        self.assertEqual(before.stdout, after.stdout)
-        self.assertEqual(before.returncode, after.returncode)
+        after = run_windows_program("/usr/lib/wine/wine64", "p.exe", ["x"], cwd=self.dir)
+        self.assertEqual(before[0], 7)
+        self.assertEqual(before[1], after[1])
+        self.assertEqual(before[0], after[0])
 
 
 class Refusals(ExtractionCase):

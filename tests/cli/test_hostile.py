@@ -126,13 +126,25 @@ int main(int argc, char **argv) {
 """)
         holder = self.path("holder.exe")
         subprocess.run(["x86_64-w64-mingw32-gcc", "-o", holder, source], check=True)
-        proc = subprocess.Popen([WINE, holder, os.path.basename(path)], cwd=self.dir, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, env=dict(os.environ, WINEDEBUG="-all"))
+        proc = self.start_holder(holder, os.path.basename(path))
         try:
-            self.assertEqual(proc.stdout.readline().strip(), b"locked")
             yield
         finally:
             proc.communicate(b"\n", timeout=60)
+
+    def start_holder(self, holder, name):
+        """Starts the holder and waits until it holds the file. A holder that
+        ended without a word never ran (Wine failed to start it); it is
+        started again, at most twice more."""
+        for _ in range(3):
+            proc = subprocess.Popen([WINE, holder, name], cwd=self.dir, stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, env=dict(os.environ, WINEDEBUG="-all"))
+            line = proc.stdout.readline()
+            if line:
+                self.assertEqual(line.strip(), b"locked")
+                return proc
+            proc.communicate(timeout=60)
+        self.fail("the holder program never reported that it holds the file")
 
 
 class FullFileSystem(HostileCase):

@@ -80,7 +80,8 @@ CommandResult RunWindowsProgram(const std::filesystem::path& program, const std:
 #if defined(_WIN32)
     return RunCommand(Quote(program.string()) + tail);
 #elif defined(QUILLON_WINE_LOADER)
-    return RunCommand("WINEDEBUG=-all " + Quote(QUILLON_WINE_LOADER) + " " + Quote(program.string()) + tail);
+    return RunCommand("WINEDEBUG=-all " + Quote(QUILLON_WINE_RUN) + " " + Quote(QUILLON_WINE_LOADER) + " " +
+                      Quote(program.string()) + tail);
 #else
     return {-1, "no way to run Windows programs in this build"};
 #endif
