@@ -23,4 +23,14 @@ trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" -j"$(nproc)" --output-on-failure --timeout 900 "$@"
+# The tests start a Windows program again when Wine failed to start it; the
+# list of such restarts is shown after the run.
+export QUILLON_WINE_RUN_LOG="$build/wine-restarts.log"
+: >"$QUILLON_WINE_RUN_LOG"
+status=0
+ctest --test-dir "$build" -j"$(nproc)" --output-on-failure --timeout 900 "$@" || status=$?
+if [ -s "$QUILLON_WINE_RUN_LOG" ]; then
+  echo "Windows programs that Wine failed to start and the tests started again:"
+  cat "$QUILLON_WINE_RUN_LOG"
+fi
+exit "$status"

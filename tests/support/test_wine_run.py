@@ -10,10 +10,10 @@ import unittest
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-run.sh")
 
 
-def wine_run(script, counter):
+def wine_run(script, counter, log=""):
     """Runs `sh -c script` through the wrapper; $1 is a file counting the starts."""
     proc = subprocess.run([WINE_RUN, "sh", "-c", script, "program", counter],
-                          capture_output=True, timeout=60)
+                          capture_output=True, timeout=60, env=dict(os.environ, QUILLON_WINE_RUN_LOG=log))
     with open(counter) as f:
         starts = len(f.read())
     return proc.returncode, proc.stdout, proc.stderr, starts
@@ -32,9 +32,12 @@ class WineRun(unittest.TestCase):
 
     def test_a_silent_failure_is_started_again_until_the_program_writes(self):
         script = 'printf x >>"$1"; [ "$(wc -c <"$1")" -lt 3 ] && exit 53; echo ran; exit 0'
-        code, out, err, starts = wine_run(script, self.counter)
+        log = self.counter + ".log"
+        code, out, err, starts = wine_run(script, self.counter, log)
         self.assertEqual((code, out, starts), (0, b"ran\n", 3))
         self.assertEqual(err.count(b"Wine ended with exit code 53 before"), 2)
+        with open(log, "rb") as f:
+            self.assertEqual(f.read().count(b"Wine ended with exit code 53 before"), 2)
 
     def test_a_run_that_never_writes_fails_after_three_starts(self):
         for status, expected in ((0, 1), (53, 53)):

@@ -6,8 +6,10 @@
 # wrote nothing at all never reached the program: Wine itself failed to start
 # it, which happens now and then when many Windows programs start at once.
 # Such a run is started again, at most twice more; the note about it goes to
-# standard error. A run that wrote something is final, whatever its exit code,
-# and a run that never wrote anything never counts as a success.
+# standard error, and to the file QUILLON_WINE_RUN_LOG names, if any, so that
+# a whole test run can tell how often it happened. A run that wrote something
+# is final, whatever its exit code, and a run that never wrote anything never
+# counts as a success.
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: $0 LOADER PROGRAM [ARGS...]" >&2
@@ -28,7 +30,11 @@ while :; do
   if [ -s "$work/out" ] || [ -s "$work/err" ]; then
     exit "$status"
   fi
-  echo "wine-run: attempt $attempt: Wine ended with exit code $status before $2 wrote anything" >&2
+  note="wine-run: attempt $attempt: Wine ended with exit code $status before $2 wrote anything"
+  echo "$note" >&2
+  if [ -n "${QUILLON_WINE_RUN_LOG:-}" ]; then
+    echo "$note" >>"$QUILLON_WINE_RUN_LOG"
+  fi
   if [ "$attempt" -ge 3 ]; then
     [ "$status" -eq 0 ] && exit 1
     exit "$status"
