@@ -7,6 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLON_TEST_BUILD:-$root/build/test}
 
 "$root/scripts/setup-debian.sh"
+# A wineserver left behind by an earlier run that was killed would keep the
+# prefix step below waiting for it for ever.
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
 "$root/scripts/wine-prefix.sh"
 
 # One wineserver for the whole run. Without it the server exits a few seconds

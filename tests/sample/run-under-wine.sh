@@ -8,6 +8,8 @@
 set -u
 wine=${WINE:-wine}
 wineserver=${WINESERVER:-wineserver}
+# Starts a program again when Wine failed to start it.
+wine_run=$(dirname "$0")/../support/wine-run.sh
 tester=$1
 program=$2
 shift 2
@@ -16,13 +18,13 @@ if ! version=$("$wine" --version 2>&1); then
   echo "SKIPPED: Wine cannot run on this machine: $version"
   exit 77
 fi
-windows_program=$("$wine" winepath -w "$program" 2>/dev/null | tr -d '\r')
+windows_program=$("$wine_run" "$wine" winepath -w "$program" 2>/dev/null | tr -d '\r')
 if [ -z "$windows_program" ]; then
   echo "winepath could not convert $program"
   "$wineserver" -k 2>/dev/null
   exit 1
 fi
-"$wine" "$tester" "$windows_program" "$@"
+"$wine_run" "$wine" "$tester" "$windows_program" "$@"
 status=$?
 "$wineserver" -k 2>/dev/null
 exit $status
