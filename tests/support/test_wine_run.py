@@ -1,7 +1,7 @@
 """The wrapper that starts Windows test programs under Wine: it may start a
-program again only when the run wrote nothing, and a run that never wrote
-anything must never pass as a success. Plain shell commands stand in for
-Wine here."""
+program again only when the run never reached it, passes on only the final
+run's output, and never lets a run that never reached the program pass as a
+success. Plain shell commands stand in for Wine here."""
 import os
 import subprocess
 import tempfile
@@ -9,14 +9,10 @@ import unittest
 
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-run.sh")
 
-
-def wine_run(script, counter, log=""):
-    """Runs `sh -c script` through the wrapper; $1 is a file counting the starts."""
-    proc = subprocess.run([WINE_RUN, "sh", "-c", script, "program", counter],
-                          capture_output=True, timeout=60, env=dict(os.environ, QUILLON_WINE_RUN_LOG=log))
-    with open(counter) as f:
-        starts = len(f.read())
-    return proc.returncode, proc.stdout, proc.stderr, starts
+# Fails the first two starts the way Wine does when it cannot start a program
+# ($2 is its message, if any), then runs.
+FAILS_TWICE = ('printf x >>"$1"; if [ "$(wc -c <"$1")" -lt 3 ]; then '
+               '[ -n "$2" ] && echo "$2" >&2; exit 53; fi; echo ran; exit 0')
 
 
 class WineRun(unittest.TestCase):
@@ -24,26 +20,38 @@ class WineRun(unittest.TestCase):
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         self.counter = os.path.join(folder.name, "starts")
+        self.log = os.path.join(folder.name, "restarts.log")
+
+    def wine_run(self, script, wine_words=""):
+        """Runs `sh -c script` through the wrapper; returns (exit code, stdout,
+        stderr, starts, restarts noted in the log)."""
         open(self.counter, "w").close()
+        open(self.log, "w").close()
+        proc = subprocess.run([WINE_RUN, "sh", "-c", script, "program", self.counter, wine_words],
+                              capture_output=True, timeout=60,
+                              env=dict(os.environ, QUILLON_WINE_RUN_LOG=self.log))
+        with open(self.counter) as f:
+            starts = len(f.read())
+        with open(self.log) as f:
+            restarts = len(f.read().splitlines())
+        return proc.returncode, proc.stdout, proc.stderr, starts, restarts
 
-    def test_a_run_that_wrote_something_is_final(self):
-        code, out, err, starts = wine_run('printf x >>"$1"; echo failed >&2; exit 3', self.counter)
-        self.assertEqual((code, out, err, starts), (3, b"", b"failed\n", 1))
+    def test_a_run_that_reached_the_program_is_final(self):
+        for script, err in (('printf x >>"$1"; echo failed >&2; exit 3', b"failed\n"),
+                            ('printf x >>"$1"; echo "Unhandled exception: page fault" >&2; exit 3',
+                             b"Unhandled exception: page fault\n")):
+            self.assertEqual(self.wine_run(script), (3, b"", err, 1, 0))
 
-    def test_a_silent_failure_is_started_again_until_the_program_writes(self):
-        script = 'printf x >>"$1"; [ "$(wc -c <"$1")" -lt 3 ] && exit 53; echo ran; exit 0'
-        log = self.counter + ".log"
-        code, out, err, starts = wine_run(script, self.counter, log)
-        self.assertEqual((code, out, starts), (0, b"ran\n", 3))
-        self.assertEqual(err.count(b"Wine ended with exit code 53 before"), 2)
-        with open(log, "rb") as f:
-            self.assertEqual(f.read().count(b"Wine ended with exit code 53 before"), 2)
+    def test_a_run_that_never_reached_the_program_is_started_again(self):
+        for wine_words in ("", "wine client error:0: recvmsg: Connection reset by peer"):
+            # What the caller reads is the final run's output alone.
+            self.assertEqual(self.wine_run(FAILS_TWICE, wine_words), (0, b"ran\n", b"", 3, 2))
 
-    def test_a_run_that_never_writes_fails_after_three_starts(self):
+    def test_a_program_never_reached_fails_after_three_starts(self):
         for status, expected in ((0, 1), (53, 53)):
-            open(self.counter, "w").close()
-            code, out, _, starts = wine_run(f'printf x >>"$1"; exit {status}', self.counter)
-            self.assertEqual((code, out, starts), (expected, b"", 3))
+            code, out, err, starts, restarts = self.wine_run(f'printf x >>"$1"; exit {status}')
+            self.assertEqual((code, out, starts, restarts), (expected, b"", 3, 3))
+            self.assertEqual(err.count(f"Wine ended with exit code {status} before".encode()), 3)
 
 
 if __name__ == "__main__":

@@ -1,15 +1,19 @@
 #!/bin/sh
 # Runs a Windows test program under Wine:  wine-run.sh LOADER PROGRAM [ARGS...]
 #
-# Every program the tests start this way writes something (GoogleTest prints
-# its header, the test modules and Quillon their first line), so a run that
-# wrote nothing at all never reached the program: Wine itself failed to start
-# it, which happens now and then when many Windows programs start at once.
-# Such a run is started again, at most twice more; the note about it goes to
-# standard error, and to the file QUILLON_WINE_RUN_LOG names, if any, so that
-# a whole test run can tell how often it happened. A run that wrote something
-# is final, whatever its exit code, and a run that never wrote anything never
-# counts as a success.
+# Every program the tests start this way writes to its standard output
+# (GoogleTest its header, the test modules and Quillon their first line), so a
+# run with no standard output, and nothing on standard error but Wine's own
+# "wine..." lines, never reached the program: Wine failed to start it, which
+# happens now and then when many Windows programs start at once. Such a run
+# is started again, at most twice more. A crash report, or any other word,
+# makes a run final whatever its exit code, and a run that never reached the
+# program never counts as a success.
+#
+# Only the final run's output is passed on, so a restart changes nothing the
+# caller reads. Each restart is noted in the file QUILLON_WINE_RUN_LOG names,
+# if any, so that a whole test run can tell how often it happened; when every
+# attempt failed, the notes and Wine's words go to standard error as well.
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: $0 LOADER PROGRAM [ARGS...]" >&2
@@ -21,21 +25,28 @@ trap 'rm -rf "$work"' EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
+# True when the last run shows no sign of the program itself.
+never_reached_the_program() {
+  [ ! -s "$work/out" ] && ! grep -qv '^wine[: ]' "$work/err"
+}
+
+: >"$work/notes"
 attempt=1
 while :; do
   "$@" >"$work/out" 2>"$work/err"
   status=$?
-  cat "$work/out"
-  cat "$work/err" >&2
-  if [ -s "$work/out" ] || [ -s "$work/err" ]; then
+  if ! never_reached_the_program; then
+    cat "$work/out"
+    cat "$work/err" >&2
     exit "$status"
   fi
   note="wine-run: attempt $attempt: Wine ended with exit code $status before $2 wrote anything"
-  echo "$note" >&2
+  { echo "$note"; cat "$work/err"; } >>"$work/notes"
   if [ -n "${QUILLON_WINE_RUN_LOG:-}" ]; then
     echo "$note" >>"$QUILLON_WINE_RUN_LOG"
   fi
   if [ "$attempt" -ge 3 ]; then
+    cat "$work/notes" >&2
     [ "$status" -eq 0 ] && exit 1
     exit "$status"
   fi
