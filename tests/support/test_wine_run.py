@@ -33,7 +33,10 @@ class WineRun(unittest.TestCase):
         with open(self.counter) as f:
             starts = len(f.read())
         with open(self.log) as f:
-            restarts = len(f.read().splitlines())
+            log = f.read()
+        restarts = log.count("wine-run: attempt")
+        if wine_words:
+            self.assertEqual(log.count(wine_words), restarts)
         return proc.returncode, proc.stdout, proc.stderr, starts, restarts
 
     def test_a_run_that_reached_the_program_is_final(self):

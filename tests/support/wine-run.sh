@@ -11,9 +11,9 @@
 # program never counts as a success.
 #
 # Only the final run's output is passed on, so a restart changes nothing the
-# caller reads. Each restart is noted in the file QUILLON_WINE_RUN_LOG names,
-# if any, so that a whole test run can tell how often it happened; when every
-# attempt failed, the notes and Wine's words go to standard error as well.
+# caller reads. Each restart is noted, with Wine's words, in the file
+# QUILLON_WINE_RUN_LOG names, if any, so that a whole test run can tell how
+# often it happened; when every attempt failed, they go to standard error.
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: $0 LOADER PROGRAM [ARGS...]" >&2
@@ -43,7 +43,7 @@ while :; do
   note="wine-run: attempt $attempt: Wine ended with exit code $status before $2 wrote anything"
   { echo "$note"; cat "$work/err"; } >>"$work/notes"
   if [ -n "${QUILLON_WINE_RUN_LOG:-}" ]; then
-    echo "$note" >>"$QUILLON_WINE_RUN_LOG"
+    { echo "$note"; cat "$work/err"; } >>"$QUILLON_WINE_RUN_LOG"
   fi
   if [ "$attempt" -ge 3 ]; then
     cat "$work/notes" >&2
