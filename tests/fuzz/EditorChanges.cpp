@@ -14,13 +14,8 @@ namespace fuzzcheck {
 
 namespace {
 
-constexpr std::size_t kCertificateDirectory = 4;
-constexpr std::size_t kDebugDirectory = 6;
 constexpr std::size_t kFullDirectoryCount = 16;
-constexpr std::uint32_t kDebugEntrySize = 28;
 constexpr std::uint32_t kPointerFieldOffset = 24;  // PointerToRawData in a debug entry
-
-std::string Num(std::int64_t value) { return std::to_string(value); }
 
 // The bytes of one section's raw data that the write-back may change: the
 // PointerToRawData fields of debug directory entries, which follow the data

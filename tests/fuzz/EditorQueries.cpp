@@ -12,10 +12,6 @@ namespace {
 constexpr std::uint32_t kMaxPieceSize = 1u << 16;
 constexpr std::size_t kMaxCheckedSections = 32;
 constexpr std::int64_t kMaxCheckedDebugEntries = 64;
-constexpr std::uint32_t kDebugEntrySize = 28;
-constexpr std::size_t kDebugDirectory = 6;
-
-std::string Num(std::int64_t value) { return std::to_string(value); }
 
 bool SameBytes(const std::vector<std::uint8_t>& read, std::span<const std::uint8_t> input, std::uint64_t at,
                std::uint32_t size) {

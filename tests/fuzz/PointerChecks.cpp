@@ -7,13 +7,8 @@ namespace fuzzcheck {
 namespace {
 
 constexpr std::uint32_t kComparedBytes = 256;
-constexpr std::size_t kCertificateDirectory = 4;
-constexpr std::size_t kDebugDirectory = 6;
-constexpr std::uint32_t kDebugEntrySize = 28;
 constexpr std::int64_t kCheckedDebugEntries = 16;
 constexpr std::uint32_t kSymbolSize = 18;
-
-std::string Num(std::int64_t value) { return std::to_string(value); }
 
 struct Span {
     std::uint64_t Offset = 0;

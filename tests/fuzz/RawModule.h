@@ -13,6 +13,13 @@
 
 namespace fuzzcheck {
 
+constexpr std::size_t kCertificateDirectory = 4;
+constexpr std::size_t kDebugDirectory = 6;
+constexpr std::uint32_t kDebugEntrySize = 28;
+
+// Numbers in the checks' failure texts.
+inline std::string Num(std::int64_t value) { return std::to_string(value); }
+
 std::uint16_t Le16At(std::span<const std::uint8_t> bytes, std::uint64_t offset);  // 0 beyond the end
 std::uint32_t Le32At(std::span<const std::uint8_t> bytes, std::uint64_t offset);  // 0 beyond the end
 
