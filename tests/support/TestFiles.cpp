@@ -1,27 +1,17 @@
 #include "TestFiles.h"
 
 #include <atomic>
-#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
 namespace testsupport {
 
-namespace {
-
-std::string UniqueName() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device device;
-    auto const now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return "quillon-test-" + std::to_string(device()) + "-" + std::to_string(now % 1000000) + "-" +
-           std::to_string(counter++);
-}
-
-}  // namespace
-
 TempDir::TempDir() {
-    path_ = std::filesystem::temp_directory_path() / UniqueName();
+    static std::atomic<unsigned> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("quillon-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(path_);
 }
 
@@ -31,9 +21,8 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-    auto const path = File(name);
-    WriteAll(path, bytes);
-    return path;
+    WriteAll(File(name), bytes);
+    return File(name);
 }
 
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
@@ -53,5 +42,19 @@ void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>
 }
 
 WideString Wide(const std::filesystem::path& path) { return path.u16string(); }
+
+std::string PefileProblems([[maybe_unused]] const std::filesystem::path& module) {
+#ifdef QUILLON_PECHECK
+    TempDir folder;
+    auto const report = folder.File("report.txt");
+    std::string const command = "\"" QUILLON_PYTHON "\" \"" QUILLON_PECHECK "\" \"" + module.string() + "\" > \"" +
+                                report.string() + "\" 2>&1";
+    int const status = std::system(command.c_str());
+    std::vector<std::uint8_t> const text = ReadAll(report);
+    return status == 0 ? "" : "pefile: " + std::string(text.begin(), text.end());
+#else
+    return "";
+#endif
+}
 
 }  // namespace testsupport

@@ -1,5 +1,6 @@
 // Files for tests: a temporary folder removed with its contents at the end
-// of the test, and whole-file reads and writes.
+// of the test, whole-file reads and writes, and the check of a module by
+// Debian's python3-pefile, a PE reader we did not write.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path File(const std::string& name) const { return path_ / name; }
     // Writes bytes to a file named name in the folder; returns its path.
     std::filesystem::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
@@ -31,5 +31,10 @@ std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 // The path as the seam takes it.
 WideString Wide(const std::filesystem::path& path);
+
+// What pefile finds wrong with the module (tests/support/pecheck.py); empty
+// when it reads it cleanly. The Windows builds have no Debian python: there
+// the result is always empty, and the program tests check their output.
+std::string PefileProblems(const std::filesystem::path& module);
 
 }  // namespace testsupport

@@ -7,8 +7,6 @@ namespace testsupport {
 
 namespace {
 
-constexpr std::uint32_t kOptionalHeader32Size = 96;
-constexpr std::uint32_t kOptionalHeader64Size = 112;
 constexpr std::uint32_t kSectionHeaderSize = 40;
 constexpr std::uint32_t kDebugEntrySize = 28;
 
@@ -17,17 +15,11 @@ std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment) {
 }
 
 void PutBytes(Bytes& image, std::size_t offset, const Bytes& data) {
-    if (image.size() < offset + data.size()) {
-        image.resize(offset + data.size());
-    }
+    image.resize(std::max(image.size(), offset + data.size()));
     std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-void PutName(Bytes& image, std::size_t offset, const std::string& name) {
-    for (std::size_t i = 0; i < 8; ++i) {
-        image[offset + i] = i < name.size() ? static_cast<std::uint8_t>(name[i]) : 0;
-    }
-}
+std::uint32_t OptionalHeaderSize(bool pe32Plus) { return pe32Plus ? 112 : 96; }
 
 }  // namespace
 
@@ -43,11 +35,7 @@ std::uint32_t Get32(const Bytes& image, std::size_t offset) {
 }
 
 void Put16(Bytes& image, std::size_t offset, std::uint16_t value) {
-    if (image.size() < offset + 2) {
-        image.resize(offset + 2);
-    }
-    image[offset] = static_cast<std::uint8_t>(value);
-    image[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+    PutBytes(image, offset, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
 }
 
 void Put32(Bytes& image, std::size_t offset, std::uint32_t value) {
@@ -55,102 +43,112 @@ void Put32(Bytes& image, std::size_t offset, std::uint32_t value) {
     Put16(image, offset + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
-TestModuleBuilder::TestModuleBuilder(bool pe32Plus) : pe32Plus_(pe32Plus) {}
-
-TestModuleBuilder& TestModuleBuilder::FileAlignment(std::uint32_t value) {
-    fileAlignment_ = value;
-    return *this;
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+    }
+    return bytes;
 }
 
-TestModuleBuilder& TestModuleBuilder::SectionAlignment(std::uint32_t value) {
-    sectionAlignment_ = value;
-    return *this;
+// ---- Reading back ----------------------------------------------------------
+
+ModuleView ReadModuleView(Bytes image) {
+    ModuleView view;
+    view.FileHeaderOffset = Get32(image, 0x3C) + 4;
+    std::size_t const coff = view.FileHeaderOffset;
+    view.NumberOfSections = Get16(image, coff + 2);
+    view.PointerToSymbolTable = Get32(image, coff + 8);
+    view.SizeOfOptionalHeader = Get16(image, coff + 16);
+    std::size_t const opt = coff + 20;
+    view.SizeOfImage = Get32(image, opt + 56);
+    view.SizeOfHeaders = Get32(image, opt + 60);
+    view.CheckSum = Get32(image, opt + 64);
+    std::uint32_t const fixed = OptionalHeaderSize(Get16(image, opt) == 0x20B);
+    view.DirectoriesOffset = static_cast<std::uint32_t>(opt + fixed);
+    for (std::uint32_t i = 0; i < Get32(image, opt + fixed - 4); ++i) {
+        view.Directories.push_back({Get32(image, opt + fixed + i * 8), Get32(image, opt + fixed + i * 8 + 4)});
+    }
+    view.SectionTableOffset = view.DirectoriesOffset + static_cast<std::uint32_t>(view.Directories.size() * 8);
+    for (std::uint32_t i = 0; i < view.NumberOfSections; ++i) {
+        std::size_t const header = view.SectionTableOffset + i * kSectionHeaderSize;
+        BuiltSection section;
+        for (std::size_t c = 0; c < 8 && image.at(header + c) != 0; ++c) {
+            section.Name.push_back(static_cast<char>(image[header + c]));
+        }
+        section.VirtualSize = Get32(image, header + 8);
+        section.VirtualAddress = Get32(image, header + 12);
+        section.SizeOfRawData = Get32(image, header + 16);
+        section.PointerToRawData = Get32(image, header + 20);
+        view.Sections.push_back(section);
+    }
+    view.Image = std::move(image);
+    return view;
 }
 
-TestModuleBuilder& TestModuleBuilder::NtHeaderOffset(std::uint32_t eLfanew) {
-    eLfanew_ = eLfanew;
-    return *this;
+Bytes ModuleView::Slice(std::size_t offset, std::size_t size) const {
+    if (offset + size > Image.size()) {
+        throw std::out_of_range("slice past the end of the image");
+    }
+    auto const start = Image.begin() + static_cast<std::ptrdiff_t>(offset);
+    return Bytes(start, start + static_cast<std::ptrdiff_t>(size));
 }
 
-TestModuleBuilder& TestModuleBuilder::DirectoryCount(std::uint32_t numberOfRvaAndSizes) {
-    directoryCount_ = numberOfRvaAndSizes;
-    return *this;
+Bytes ModuleView::SectionBytes(std::size_t index) const {
+    return Slice(Sections.at(index).PointerToRawData, Sections.at(index).SizeOfRawData);
 }
 
-TestModuleBuilder& TestModuleBuilder::SizeOfOptionalHeader(std::uint16_t value) {
-    sizeOfOptionalHeader_ = value;
-    return *this;
+std::vector<std::uint32_t> ModuleView::DebugDataPointers() const {
+    auto const [rva, size] = Directories.at(6);
+    std::vector<std::uint32_t> pointers;
+    for (auto const& section : Sections) {
+        if (section.VirtualAddress <= rva && rva < section.VirtualAddress + section.VirtualSize) {
+            for (std::uint32_t i = 0; i < (size % 28 == 0 ? size / 28 : size); ++i) {
+                pointers.push_back(Get32(Image, section.PointerToRawData + rva - section.VirtualAddress + i * 28 + 24));
+            }
+            break;
+        }
+    }
+    return pointers;
 }
 
-TestModuleBuilder& TestModuleBuilder::Directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
-    directories_.push_back({index, {rva, size}});
-    return *this;
-}
+// ---- Building --------------------------------------------------------------
 
-TestModuleBuilder& TestModuleBuilder::AddSection(SectionDefinition section) {
-    sections_.push_back(std::move(section));
-    return *this;
-}
-
-TestModuleBuilder& TestModuleBuilder::AddSection(std::string name, Bytes data) {
-    SectionDefinition section;
-    section.Name = std::move(name);
-    section.Data = std::move(data);
-    return AddSection(std::move(section));
-}
-
-TestModuleBuilder& TestModuleBuilder::DebugDirectory(std::size_t section, std::uint32_t offsetInSection,
+TestModuleBuilder& TestModuleBuilder::DebugDirectory(std::size_t section, std::uint32_t offset,
                                                      std::vector<DebugEntryDefinition> entries,
                                                      std::optional<std::uint32_t> directorySize) {
     auto& data = sections_.at(section).Data;
-    std::size_t const end = offsetInSection + entries.size() * kDebugEntrySize;
-    if (data.size() < end) {
-        data.resize(end);
-    }
-    debug_ = DebugDirectoryDefinition{section, offsetInSection, std::move(entries), directorySize};
+    data.resize(std::max<std::size_t>(data.size(), offset + entries.size() * kDebugEntrySize));
+    debugSection_ = section;
+    debugOffset_ = offset;
+    debugEntries_ = std::move(entries);
+    debugSize_ = directorySize.value_or(static_cast<std::uint32_t>(debugEntries_.size()) * kDebugEntrySize);
     return *this;
 }
 
-TestModuleBuilder& TestModuleBuilder::Certificate(Bytes data, std::optional<std::uint32_t> offset) {
-    certificate_ = std::move(data);
-    certificateOffset_ = offset;
-    return *this;
+TestModuleBuilder& TestModuleBuilder::Td32Section(const Bytes& block, std::uint32_t directorySize) {
+    std::uint32_t const start = AlignUp(static_cast<std::uint32_t>(Build().Image.size()), fileAlignment_);
+    Bytes raw(kDebugEntrySize + 4, 0);
+    raw.insert(raw.end(), block.begin(), block.end());
+    SectionDefinition section{".debug", raw};
+    section.PointerToRawData = start;
+    section.SizeOfRawData = static_cast<std::uint32_t>(raw.size());
+    section.VirtualSize = std::max<std::uint32_t>(*section.SizeOfRawData, directorySize * kDebugEntrySize);
+    AddSection(std::move(section));
+    return DebugDirectory(sections_.size() - 1, 0,
+                          {{static_cast<std::uint32_t>(block.size()), kDebugEntrySize + 4, true}}, directorySize);
 }
 
-TestModuleBuilder& TestModuleBuilder::Trailing(Bytes data) {
-    trailing_ = std::move(data);
-    return *this;
-}
-
-TestModuleBuilder& TestModuleBuilder::SymbolTable(std::uint32_t pointer, std::uint32_t count) {
-    symbolPointer_ = pointer;
-    symbolCount_ = count;
-    return *this;
-}
-
-TestModuleBuilder& TestModuleBuilder::EntryPoint(std::uint32_t rva) {
-    entryPoint_ = rva;
-    return *this;
-}
-
-TestModuleBuilder& TestModuleBuilder::Checksum(ChecksumMode mode, std::uint32_t explicitValue) {
-    checksumMode_ = mode;
-    checksumValue_ = explicitValue;
-    return *this;
-}
-
-void TestModuleBuilder::PlaceSections(BuiltModule& out, std::uint32_t& fileEnd) const {
+std::uint32_t TestModuleBuilder::PlaceSections(ModuleView& out, std::uint32_t fileEnd) const {
     std::uint32_t nextVa = AlignUp(fileEnd, sectionAlignment_);
     for (auto const& definition : sections_) {
-        BuiltSection placed;
-        placed.Name = definition.Name;
-        placed.SizeOfRawData =
-            definition.SizeOfRawData.value_or(AlignUp(static_cast<std::uint32_t>(definition.Data.size()), fileAlignment_));
+        BuiltSection placed{definition.Name};
+        auto const dataSize = static_cast<std::uint32_t>(definition.Data.size());
+        placed.SizeOfRawData = definition.SizeOfRawData.value_or(AlignUp(dataSize, fileAlignment_));
         placed.PointerToRawData =
             definition.PointerToRawData.value_or(placed.SizeOfRawData == 0 ? 0 : AlignUp(fileEnd, fileAlignment_));
         placed.VirtualAddress = definition.VirtualAddress.value_or(nextVa);
-        placed.VirtualSize =
-            definition.VirtualSize.value_or(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(definition.Data.size())));
+        placed.VirtualSize = definition.VirtualSize.value_or(std::max<std::uint32_t>(1, dataSize));
         nextVa = AlignUp(placed.VirtualAddress + std::max(placed.VirtualSize, placed.SizeOfRawData), sectionAlignment_);
         if (placed.PointerToRawData != 0 && placed.SizeOfRawData != 0) {
             Bytes raw = definition.Data;
@@ -160,157 +158,128 @@ void TestModuleBuilder::PlaceSections(BuiltModule& out, std::uint32_t& fileEnd) 
         }
         out.Sections.push_back(placed);
     }
+    return fileEnd;
 }
 
-BuiltModule TestModuleBuilder::Build() const {
-    BuiltModule out;
-    std::uint32_t const optionalSize = pe32Plus_ ? kOptionalHeader64Size : kOptionalHeader32Size;
-    out.FileHeaderOffset = eLfanew_ + 4;
-    out.ChecksumOffset = eLfanew_ + 88;
-    out.DirectoriesOffset = out.FileHeaderOffset + 20 + optionalSize;
+ModuleView TestModuleBuilder::Build() const {
+    ModuleView out;
+    out.FileHeaderOffset = 0x84;
+    out.DirectoriesOffset = out.FileHeaderOffset + 20 + OptionalHeaderSize(pe32Plus_);
     out.SectionTableOffset = out.DirectoriesOffset + directoryCount_ * 8;
-    std::uint32_t fileEnd = AlignUp(
-        out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * kSectionHeaderSize, fileAlignment_);
+    std::uint32_t fileEnd =
+        AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * kSectionHeaderSize,
+                fileAlignment_);
     out.Image.assign(fileEnd, 0);
-    PlaceSections(out, fileEnd);
+    fileEnd = PlaceSections(out, fileEnd);
+    std::uint32_t const certificateAt = certificateOffset_.value_or(AlignUp(fileEnd, 8));
     if (certificate_) {
-        out.CertificateOffset = certificateOffset_.value_or(AlignUp(fileEnd, 8));
-        PutBytes(out.Image, out.CertificateOffset, *certificate_);
-        fileEnd = std::max(fileEnd, out.CertificateOffset + static_cast<std::uint32_t>(certificate_->size()));
+        PutBytes(out.Image, certificateAt, *certificate_);
     }
-    if (!trailing_.empty()) {
-        out.TrailingOffset = static_cast<std::uint32_t>(out.Image.size());
-        PutBytes(out.Image, out.TrailingOffset, trailing_);
-    }
-    WriteHeaders(out);
-    if (checksumMode_ == ChecksumMode::Computed) {
+    PutBytes(out.Image, out.Image.size(), trailing_);
+    WriteHeaders(out, certificateAt);
+    if (checksum_) {
         StoreReferenceChecksum(out.Image);
-    } else {
-        Put32(out.Image, out.ChecksumOffset, checksumMode_ == ChecksumMode::Explicit ? checksumValue_ : 0);
     }
-    return out;
+    return ReadModuleView(std::move(out.Image));
 }
 
-void TestModuleBuilder::WriteHeaders(BuiltModule& out) const {
+void TestModuleBuilder::WriteHeaders(ModuleView& out, std::uint32_t certificateAt) const {
     Bytes& image = out.Image;
-    std::uint32_t const optionalSize = pe32Plus_ ? kOptionalHeader64Size : kOptionalHeader32Size;
-    image[0] = 'M';
-    image[1] = 'Z';
-    Put32(image, 0x3C, eLfanew_);
-    PutBytes(image, eLfanew_, {'P', 'E', 0, 0});
+    std::uint32_t const optionalSize = OptionalHeaderSize(pe32Plus_);
+    PutBytes(image, 0, {'M', 'Z'});
+    Put32(image, 0x3C, out.FileHeaderOffset - 4);
+    PutBytes(image, out.FileHeaderOffset - 4, {'P', 'E', 0, 0});
     std::size_t const coff = out.FileHeaderOffset;
     Put16(image, coff, pe32Plus_ ? 0x8664 : 0x14C);
     Put16(image, coff + 2, static_cast<std::uint16_t>(sections_.size()));
-    Put32(image, coff + 4, 0x5F000000);
     Put32(image, coff + 8, symbolPointer_);
     Put32(image, coff + 12, symbolCount_);
     Put16(image, coff + 16, sizeOfOptionalHeader_.value_or(static_cast<std::uint16_t>(optionalSize + directoryCount_ * 8)));
     Put16(image, coff + 18, pe32Plus_ ? 0x0022 : 0x0102);
-
     std::size_t const opt = coff + 20;
     Put16(image, opt, pe32Plus_ ? 0x20B : 0x10B);
-    image[opt + 2] = 2;
-    image[opt + 3] = 30;
-    std::uint32_t const firstVa = out.Sections.empty() ? 0 : out.Sections.front().VirtualAddress;
-    Put32(image, opt + 16, entryPoint_.value_or(firstVa));
-    Put32(image, opt + 20, firstVa);  // BaseOfCode
-    if (pe32Plus_) {
-        Put32(image, opt + 24, 0x40000000);
-        Put32(image, opt + 28, 0x1);  // ImageBase 0x140000000
-    } else {
-        Put32(image, opt + 28, 0x400000);
-    }
+    Put32(image, opt + (pe32Plus_ ? 24 : 28), 0x400000);  // ImageBase
     Put32(image, opt + 32, sectionAlignment_);
     Put32(image, opt + 36, fileAlignment_);
     Put16(image, opt + 40, 4);  // operating system version
     Put16(image, opt + 48, 4);  // subsystem version
     std::uint32_t imageEnd = AlignUp(out.SectionTableOffset, sectionAlignment_);
     if (!out.Sections.empty()) {
-        auto const& last = out.Sections.back();
-        imageEnd = AlignUp(last.VirtualAddress + last.VirtualSize, sectionAlignment_);
+        imageEnd = AlignUp(out.Sections.back().VirtualAddress + out.Sections.back().VirtualSize, sectionAlignment_);
     }
     Put32(image, opt + 56, imageEnd);
-    Put32(image, opt + 60,
-          AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * kSectionHeaderSize,
-                  fileAlignment_));
+    Put32(image, opt + 60, AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * 40, fileAlignment_));
     Put16(image, opt + 68, 3);  // console subsystem
-    std::size_t const sizes = opt + 72;
-    std::uint32_t const step = pe32Plus_ ? 8 : 4;
-    Put32(image, sizes, 0x100000);
-    Put32(image, sizes + step, 0x1000);
-    Put32(image, sizes + 2 * step, 0x100000);
-    Put32(image, sizes + 3 * step, 0x1000);
     Put32(image, opt + optionalSize - 4, directoryCount_);
-    WriteDirectories(out);
+    WriteDirectories(out, certificateAt);
     WriteSectionTable(out);
 }
 
-void TestModuleBuilder::WriteDirectories(BuiltModule& out) const {
-    Bytes& image = out.Image;
+void TestModuleBuilder::WriteDirectories(ModuleView& out, std::uint32_t certificateAt) const {
     Bytes directories(directoryCount_ * 8, 0);
-    auto setDirectory = [&](std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
+    auto set = [&](std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
         if (index < directoryCount_) {
             Put32(directories, index * 8, rva);
             Put32(directories, index * 8 + 4, size);
         }
     };
     for (auto const& [index, entry] : directories_) {
-        setDirectory(index, entry.first, entry.second);
+        set(index, entry.first, entry.second);
     }
     if (certificate_) {
-        setDirectory(4, out.CertificateOffset, static_cast<std::uint32_t>(certificate_->size()));
+        set(4, certificateAt, static_cast<std::uint32_t>(certificate_->size()));
     }
-    if (debug_) {
-        auto const& section = out.Sections.at(debug_->Section);
-        std::uint32_t at = section.PointerToRawData + debug_->Offset;
-        for (auto const& entry : debug_->Entries) {
-            Put32(image, at + 12, entry.Type);
-            Put32(image, at + 16, entry.SizeOfData);
-            Put32(image, at + 20, entry.AddressOfRawData);
-            Put32(image, at + 24, entry.PointerToRawData + (entry.PointerInSection ? section.PointerToRawData : 0));
+    if (debugSize_) {
+        auto const& section = out.Sections.at(debugSection_);
+        std::uint32_t at = section.PointerToRawData + debugOffset_;
+        for (auto const& entry : debugEntries_) {
+            Put32(out.Image, at + 12, 2);
+            Put32(out.Image, at + 16, entry.SizeOfData);
+            Put32(out.Image, at + 24, entry.PointerToRawData + (entry.InSection ? section.PointerToRawData : 0));
             at += kDebugEntrySize;
         }
-        setDirectory(6, section.VirtualAddress + debug_->Offset,
-                     debug_->DirectorySize.value_or(static_cast<std::uint32_t>(debug_->Entries.size()) * kDebugEntrySize));
+        set(6, section.VirtualAddress + debugOffset_, *debugSize_);
     }
-    PutBytes(image, out.DirectoriesOffset, directories);
+    PutBytes(out.Image, out.DirectoriesOffset, directories);
 }
 
-void TestModuleBuilder::WriteSectionTable(BuiltModule& out) const {
-    Bytes& image = out.Image;
+void TestModuleBuilder::WriteSectionTable(ModuleView& out) const {
     for (std::size_t i = 0; i < out.Sections.size(); ++i) {
         auto const& placed = out.Sections[i];
-        auto const& definition = sections_[i];
         std::size_t const header = out.SectionTableOffset + i * kSectionHeaderSize;
-        PutName(image, header, placed.Name);
-        Put32(image, header + 8, placed.VirtualSize);
-        Put32(image, header + 12, placed.VirtualAddress);
-        Put32(image, header + 16, placed.SizeOfRawData);
-        Put32(image, header + 20, placed.PointerToRawData);
-        Put32(image, header + 28, definition.PointerToLinenumbers);
-        Put16(image, header + 34, definition.NumberOfLinenumbers);
-        Put32(image, header + 36, definition.Characteristics);
+        Bytes name(8, 0);
+        std::copy_n(placed.Name.begin(), std::min<std::size_t>(8, placed.Name.size()), name.begin());
+        PutBytes(out.Image, header, name);
+        Put32(out.Image, header + 8, placed.VirtualSize);
+        Put32(out.Image, header + 12, placed.VirtualAddress);
+        Put32(out.Image, header + 16, placed.SizeOfRawData);
+        Put32(out.Image, header + 20, placed.PointerToRawData);
+        Put32(out.Image, header + 28, sections_[i].PointerToLinenumbers);
+        Put16(out.Image, header + 34, sections_[i].NumberOfLinenumbers);
+        Put32(out.Image, header + 36, 0x40000040);  // initialized data, readable
     }
 }
+
+TestModuleBuilder SmallModule(bool pe32Plus) {
+    TestModuleBuilder builder(pe32Plus);
+    builder.AddSection(".text", Pattern(0x180, 1)).AddSection(".data", Pattern(0x300, 2)).AddSection(".rsrc", Pattern(0x200, 3));
+    return builder;
+}
+
+// ---- Checksum and TD32 blocks -----------------------------------------------
 
 std::uint32_t ReferenceImageChecksum(const Bytes& image) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < image.size(); i += 2) {
-        std::uint32_t const word = image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
-        sum += word;
-        if (sum > 0xFFFF) {
-            sum = (sum & 0xFFFF) + (sum >> 16);
-        }
+        sum += image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
     }
-    bool hasHeader = image.size() >= 0x40 && image[0] == 'M' && image[1] == 'Z';
-    std::uint32_t const eLfanew = hasHeader ? Get32(image, 0x3C) : 0;
-    hasHeader = hasHeader && std::uint64_t{eLfanew} + 92 <= image.size() && image[eLfanew] == 'P' &&
-                image[eLfanew + 1] == 'E' && image[eLfanew + 2] == 0 && image[eLfanew + 3] == 0;
-    if (hasHeader) {
-        for (std::uint32_t half = 0; half < 2; ++half) {
-            std::uint32_t const word = Get16(image, eLfanew + 88 + 2 * half);
-            sum = sum >= word ? sum - word : ((sum - word) & 0xFFFF) - 1;
-        }
+    std::uint32_t const eLfanew = image.size() >= 0x40 ? Get32(image, 0x3C) : 0;
+    bool const hasHeader = image.size() >= 0x40 && image[0] == 'M' && image[1] == 'Z' &&
+                           std::uint64_t{eLfanew} + 92 <= image.size() && Get32(image, eLfanew) == 0x4550;
+    for (std::uint32_t half = 0; hasHeader && half < 2; ++half) {
+        std::uint32_t const word = Get16(image, eLfanew + 88 + 2 * half);
+        sum = sum >= word ? sum - word : ((sum - word) & 0xFFFF) - 1;
     }
     return sum + static_cast<std::uint32_t>(image.size());
 }
@@ -321,133 +290,12 @@ void StoreReferenceChecksum(Bytes& image) {
     Put32(image, field, ReferenceImageChecksum(image));
 }
 
-Bytes MakeTd32Block(std::uint32_t size, std::uint32_t seed) {
-    if (size < 12) {
-        throw std::invalid_argument("a TD32 block has at least 12 bytes");
-    }
-    Bytes block{'F', 'B', '0', '9'};
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (block.size() < size - 8) {
-        state = state * 1103515245u + 12345u;
-        block.push_back(static_cast<std::uint8_t>(state >> 16));
-    }
-    for (char c : std::string("FB09")) {
-        block.push_back(static_cast<std::uint8_t>(c));
-    }
-    Put32(block, block.size(), size);
+Bytes MakeTd32Block(std::uint32_t size, std::uint8_t seed) {
+    Bytes block = Pattern(size, seed);
+    PutBytes(block, 0, {'F', 'B', '0', '9'});
+    PutBytes(block, size - 8, {'F', 'B', '0', '9'});
+    Put32(block, size - 4, size);
     return block;
-}
-
-namespace {
-
-// Entry (type 0, naming the block that starts 32 bytes into the section),
-// 4 bytes of padding, then the block.
-Bytes Td32SectionData(const Bytes& block, std::uint32_t sectionFileOffset) {
-    Bytes raw(kDebugEntrySize + 4, 0);
-    Put32(raw, 16, static_cast<std::uint32_t>(block.size()));
-    Put32(raw, 24, sectionFileOffset + kDebugEntrySize + 4);
-    raw.insert(raw.end(), block.begin(), block.end());
-    return raw;
-}
-
-}  // namespace
-
-TestModuleBuilder& AddTd32DebugSection(TestModuleBuilder& builder, const Bytes& block, std::uint32_t directorySize) {
-    // The entry's pointer is fixed up when built, so build once to learn
-    // where the section will land.
-    BuiltModule const before = builder.Build();
-    std::uint32_t fileAlignment = Get32(before.Image, before.FileHeaderOffset + 20 + 36);
-    std::uint32_t const sectionStart = AlignUp(static_cast<std::uint32_t>(before.Image.size()), fileAlignment);
-    SectionDefinition section;
-    section.Name = ".debug";
-    section.Data = Td32SectionData(block, sectionStart);
-    section.SizeOfRawData = static_cast<std::uint32_t>(section.Data.size());
-    section.PointerToRawData = sectionStart;
-    section.VirtualSize = std::max<std::uint32_t>(static_cast<std::uint32_t>(section.Data.size()),
-                                                  directorySize * kDebugEntrySize);
-    section.Characteristics = 0x42000040;
-    std::size_t const index = before.Sections.size();
-    builder.AddSection(std::move(section));
-    builder.DebugDirectory(index, 0, {DebugEntryDefinition{0, static_cast<std::uint32_t>(block.size()), 0,
-                                                     kDebugEntrySize + 4, true}},
-                           directorySize);
-    return builder;
-}
-
-namespace {
-
-struct HeaderOffsets {
-    std::size_t Coff, Optional, Fixed, Table;
-    std::uint32_t Sections, Directories, SectionAlignment, FileAlignment, SizeOfHeaders;
-};
-
-HeaderOffsets ReadHeaderOffsets(const Bytes& image) {
-    HeaderOffsets h{};
-    std::uint32_t const eLfanew = Get32(image, 0x3C);
-    if (Get32(image, eLfanew) != 0x4550) {
-        throw std::invalid_argument("not a PE module");
-    }
-    h.Coff = eLfanew + 4;
-    h.Sections = Get16(image, h.Coff + 2);
-    h.Optional = h.Coff + 20;
-    h.Fixed = Get16(image, h.Optional) == 0x20B ? kOptionalHeader64Size : kOptionalHeader32Size;
-    h.SectionAlignment = Get32(image, h.Optional + 32);
-    h.FileAlignment = Get32(image, h.Optional + 36);
-    h.SizeOfHeaders = Get32(image, h.Optional + 60);
-    h.Directories = Get32(image, h.Optional + h.Fixed - 4);
-    h.Table = h.Optional + h.Fixed + h.Directories * 8;
-    return h;
-}
-
-}  // namespace
-
-std::uint32_t AppendSection(Bytes& image, const std::string& name, const Bytes& data,
-                            std::optional<std::uint32_t> sizeOfRawData) {
-    HeaderOffsets const h = ReadHeaderOffsets(image);
-    std::size_t const header = h.Table + h.Sections * kSectionHeaderSize;
-    if (header + kSectionHeaderSize > h.SizeOfHeaders) {
-        throw std::invalid_argument("no room for another section header");
-    }
-    std::size_t const last = header - kSectionHeaderSize;
-    std::uint32_t const lastVa = Get32(image, last + 12);
-    std::uint32_t const lastExtent = std::max(Get32(image, last + 8), Get32(image, last + 16));
-    if (image.size() != std::size_t{Get32(image, last + 20)} + Get32(image, last + 16)) {
-        throw std::invalid_argument("the module has data after its last section");
-    }
-    std::uint32_t const va = AlignUp(lastVa + lastExtent, h.SectionAlignment);
-    std::uint32_t const pointer = AlignUp(static_cast<std::uint32_t>(image.size()), h.FileAlignment);
-    std::uint32_t const rawSize = sizeOfRawData.value_or(static_cast<std::uint32_t>(data.size()));
-    image.resize(pointer, 0);
-    Bytes raw = data;
-    raw.resize(rawSize, 0);
-    image.insert(image.end(), raw.begin(), raw.end());
-    PutName(image, header, name);
-    Put32(image, header + 8, static_cast<std::uint32_t>(data.size()));
-    Put32(image, header + 12, va);
-    Put32(image, header + 16, rawSize);
-    Put32(image, header + 20, pointer);
-    Put32(image, header + 36, 0x42000040);
-    Put16(image, h.Coff + 2, static_cast<std::uint16_t>(h.Sections + 1));
-    Put32(image, h.Optional + 56, AlignUp(va + static_cast<std::uint32_t>(data.size()), h.SectionAlignment));
-    Put32(image, h.Optional + 64, 0);
-    return va;
-}
-
-void AppendTd32DebugSection(Bytes& image, const Bytes& block, std::uint32_t directorySize) {
-    HeaderOffsets const h = ReadHeaderOffsets(image);
-    if (h.Directories <= 6) {
-        throw std::invalid_argument("the module has no debug directory slot");
-    }
-    std::uint32_t const pointer = AlignUp(static_cast<std::uint32_t>(image.size()), h.FileAlignment);
-    Bytes const raw = Td32SectionData(block, pointer);
-    std::uint32_t const va = AppendSection(image, ".debug", raw);
-    std::size_t const header = h.Table + h.Sections * kSectionHeaderSize;
-    std::uint32_t const virtualSize = std::max<std::uint32_t>(static_cast<std::uint32_t>(raw.size()),
-                                                              directorySize * kDebugEntrySize);
-    Put32(image, header + 8, virtualSize);
-    Put32(image, h.Optional + 56, AlignUp(va + virtualSize, h.SectionAlignment));
-    Put32(image, h.Optional + h.Fixed + 6 * 8, va);
-    Put32(image, h.Optional + h.Fixed + 6 * 8 + 4, directorySize);
 }
 
 }  // namespace testsupport

@@ -1,0 +1,73 @@
+// The console wrap at 79 columns, the message fields, and the switch and
+// positional-argument rules (through the POSIX argument source; the
+// Windows build is checked by running the program).
+#include <gtest/gtest.h>
+
+#include "CommandLine.h"
+#include "ConsoleOutput.h"
+#include "SysApi.h"
+#include "TextFormat.h"
+
+namespace {
+
+std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
+
+TEST(Wrap, BreaksAtTheLastBlankThatFitsAndKeepsLongWordsWhole) {
+    std::u16string const a79 = Repeat(u'a', 79), word = Repeat(u'w', 200);
+    std::pair<std::u16string, std::u16string> const rows[] = {
+        {u"", u""},
+        {Repeat(u'a', 40) + u' ' + Repeat(u'b', 38), Repeat(u'a', 40) + u' ' + Repeat(u'b', 38)},  // exactly 79
+        {a79 + u" rest", a79 + u"\r\nrest"},                                        // the 80th is a blank
+        {Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u' ' + Repeat(u'c', 20), Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u"\r\n" + Repeat(u'c', 20)},
+        {a79 + u"   x", a79 + u"\r\n  x"},  // one blank is dropped at a break
+        {word + u" tail", word + u" tail"},  // the search goes on after a long word
+        {u"short " + word, u"short\r\n" + word},
+        {u"one\r\ntwo\n\rthree", u"one\r\ntwo\r\nthree"},
+        {u"end\n", u"end\r\n"},
+    };
+    for (auto const& [text, wrapped] : rows) {
+        EXPECT_EQ(WrapText(text, ConsoleWidth), wrapped);
+    }
+}
+
+TEST(FormatText, FillsFieldsInOrder) {
+    EXPECT_EQ(FormatText(u"%d module(s) processed, %d failed.", {IntToText(3), IntToText(-1)}),
+              u"3 module(s) processed, -1 failed.");
+    EXPECT_EQ(FormatText(u"100% sure: %s", {u"x"}), u"100% sure: x");
+    EXPECT_EQ(FormatText(u"%s and %s", {u"only"}), u"only and %s");
+}
+
+#ifndef _WIN32
+TEST(ParseCommandLine, SwitchesComeBeforeTheModuleAndTheNextArgumentIsTheTdsPath) {
+    struct Row {
+        std::vector<const char*> Args;
+        bool Valid, Recursive = false, Overwrite = false;
+        std::u16string Mask = {}, Tds = {};
+    } const rows[] = {
+        {{}, false},
+        {{"-r"}, false},
+        {{"-w", "-r"}, false},
+        {{"a.dll", "b.tds", "c.tds"}, false},
+        {{"-R", "/W", "-r", "a.dll"}, true, true, true, u"a.dll", u""},
+        {{"a.dll", "-w"}, true, false, false, u"a.dll", u"-w"},
+        {{"-rw", "x"}, true, false, false, u"-rw", u"x"},
+        {{"a.dll", "", "c.tds"}, true, false, false, u"a.dll", u""},  // an empty argument ends the list
+    };
+    for (auto const& row : rows) {
+        std::vector<char*> argv{const_cast<char*>("quillon")};
+        for (const char* arg : row.Args) {
+            argv.push_back(const_cast<char*>(arg));
+        }
+        InitPlatform(static_cast<int>(argv.size()), argv.data());
+        bool recursive = true, overwrite = true;
+        std::u16string mask, tds;
+        bool const valid = ParseCommandLine(recursive, overwrite, mask, tds);
+        EXPECT_EQ(valid, row.Valid) << row.Args.size();
+        if (valid) {
+            EXPECT_EQ(std::tie(recursive, overwrite, mask, tds), std::tie(row.Recursive, row.Overwrite, row.Mask, row.Tds));
+        }
+    }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Every file operation of a run is made to fail in turn, at the platform
+// seam. Each failure must be reported truthfully, a write-back that says it
+// left the module untouched must have done so, and the debug block must
+// never be lost: whenever the module no longer holds it, the .tds file does.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "DebugInfoExtraction.h"
+#include "FaultInjection.h"
+#include "TestFiles.h"
+#include "TestModuleBuilder.h"
+#include "WideText.h"
+#include "kvPEFileUtils.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr std::uint32_t kInjectedError = sys::kErrorDiskFull;
+
+// Runs step with call number failingCall failing (0: none); returns how many
+// calls the step made.
+std::uint64_t WithFault(std::uint64_t failingCall, const std::function<void()>& step) {
+    fault::Arm(failingCall, kInjectedError);
+    try {
+        step();
+    } catch (...) {
+        fault::Disarm();
+        throw;
+    }
+    std::uint64_t const calls = fault::CallCount();
+    fault::Disarm();
+    return calls;
+}
+
+std::optional<Bytes> ReadIfAny(const std::filesystem::path& path) {
+    return std::filesystem::exists(path) ? std::optional<Bytes>(ReadAll(path)) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(FaultWalk, TheDebugBlockIsNeverLost) {
+    struct Scenario {
+        bool Plus, Checksum, EarlierTds;
+    };
+    Bytes const block = MakeTd32Block(300001, 7);
+    Bytes const earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    for (auto const [plus, checksum, earlierTds] : {Scenario{false, true, false}, Scenario{true, false, true}, Scenario{false, true, true}}) {
+        Bytes const original = SmallModule(plus).Td32Section(block).Checksum(checksum).Build().Image;
+        TempDir dir;
+        auto const module = dir.File("m.exe"), tds = dir.File("m.tds");
+        std::u16string message;
+        auto run = [&](std::uint64_t failingCall, bool& ok) {
+            WriteAll(module, original);
+            std::filesystem::remove(tds);
+            if (earlierTds) {
+                WriteAll(tds, earlier);
+            }
+            message.clear();
+            return WithFault(failingCall, [&] { ok = ExtractDebugInfo(Wide(module), Wide(tds), true, message); });
+        };
+        bool ok = false;
+        std::uint64_t const calls = run(0, ok);
+        ASSERT_TRUE(ok) << WideToUtf8(message);
+        ASSERT_EQ(ReadIfAny(tds), block);
+        Bytes const stripped = ReadAll(module);
+        ASSERT_GT(calls, 10u);
+        for (std::uint64_t n = 1; n <= calls; ++n) {
+            SCOPED_TRACE("failing call " + std::to_string(n) + " of " + std::to_string(calls));
+            run(n, ok);
+            Bytes const after = ReadAll(module);
+            std::optional<Bytes> const saved = ReadIfAny(tds);
+            if (ok) {  // a fault the code absorbed must not change the outcome
+                EXPECT_EQ(after, stripped);
+                EXPECT_EQ(saved, block);
+            } else if (after == original) {
+                EXPECT_NE(message, u"");
+                EXPECT_TRUE(!saved || saved == block || (earlierTds && saved == earlier));
+            } else {
+                EXPECT_EQ(saved, block);
+                EXPECT_NE(message.find(u"The debug information was saved to"), std::u16string::npos) << WideToUtf8(message);
+            }
+        }
+    }
+}
+
+// Sections behind the removed one, the certificate and the trailing data
+// all move and the checksum is recomputed: every step of a write-back runs.
+TEST(FaultWalk, EveryFailureOfAWriteBackIsReportedTruthfully) {
+    SectionDefinition last{".last", Pattern(0x200, 6)};
+    last.PointerToRawData = 0x1000;
+    Bytes const image =
+        SmallModule().AddSection(last).Certificate(Pattern(0x30, 7), 0xC00).Trailing(Pattern(0x41, 8)).Checksum(true).Build().Image;
+    TempDir dir;
+    auto const path = dir.Write("m.exe", image);
+    auto close = [&](std::uint64_t failingCall, bool& ok, TkvPEFileUtils& editor) {
+        WriteAll(path, image);
+        EXPECT_TRUE(editor.Open(Wide(path), false));
+        EXPECT_TRUE(editor.RemoveSection(1));
+        return WithFault(failingCall, [&] { ok = editor.Close(true); });
+    };
+    bool ok = false;
+    TkvPEFileUtils clean;
+    std::uint64_t const calls = close(0, ok, clean);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(PefileProblems(path), "");
+    Bytes const written = ReadAll(path);
+    int untouched = 0;
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        TkvPEFileUtils editor;
+        close(n, ok, editor);
+        if (ok) {  // only the close of a released descriptor may pass unnoticed
+            EXPECT_EQ(ReadAll(path), written);
+            continue;
+        }
+        EXPECT_TRUE(editor.GetLastErrorText() == OSErrorText(kInjectedError) ||
+                    editor.GetLastErrorText() == u"Checksum calculation failed.");
+        if (!editor.WriteStarted()) {
+            ++untouched;
+            EXPECT_EQ(ReadAll(path), image);
+        }
+    }
+    EXPECT_GT(untouched, 0);  // failures while reading back the moved regions
+}
+
+TEST(FaultWalk, EveryFailureOfAnOpenIsReportedAndReleasesTheFile) {
+    TempDir dir;
+    auto const path = dir.Write("m.exe", SmallModule().Certificate(Pattern(0x30, 7)).Build().Image);
+    TkvPEFileUtils editor;
+    bool ok = false;
+    std::uint64_t const calls = WithFault(0, [&] { ok = editor.Open(Wide(path), false); });
+    ASSERT_TRUE(ok && editor.Close(false));
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        WithFault(n, [&] { ok = editor.Open(Wide(path), false); });
+        EXPECT_FALSE(ok) << n;
+        EXPECT_EQ(editor.GetLastErrorText(), OSErrorText(kInjectedError)) << n;
+        EXPECT_THROW(editor.GetSectionCount(), ENoModuleOpened);
+    }
+    EXPECT_TRUE(editor.Open(Wide(path), false));  // nothing left locked behind
+}

@@ -1,0 +1,130 @@
+"""Runs a Quillon build (native, or Windows under Wine) in a fresh folder per
+test, on modules made from real mingw-w64 programs and DLLs with a TD32 block
+appended the way RAD-tool linkers lay it out."""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import add_td32_section  # noqa: E402
+
+EXE = os.environ["QUILLON_EXE"]
+MODULES = os.environ["QUILLON_MODULES"]
+WINE = os.environ.get("QUILLON_WINE", "")  # the Wine loader of a Windows build
+WINE_RUN = os.path.join(ROOT, "tests", "support", "wine-run.sh")
+NL = "\r\n" if WINE else "\n"
+SEP = "\\" if WINE else "/"
+
+FORMAT = "the module does not contain TD32 debug info or has an invalid or unknown debug info format."
+BANNER = ["Korvane TDS Debug Info Processor", "Copyright (c) 2026 Korvane. All rights reserved.", ""]
+USAGE = [
+    "Command line format:",
+    "",
+    "Syntax: Quillon [-r] [-w] module [TDS_file]",
+    "",
+    "    module - the path to the module(s) from which debug info will be extracted.",
+    "The path can contain wildcards.",
+    "    TDS_file - the path to the file to which debug info will be saved. If it is",
+    "not specified, TD32 debug info is saved to the file whose name coincides with",
+    "the module's name, but has the .TDS extension. If the <module> parameter",
+    "contains wildcards or the -r switch is specified, this parameter is ignored.",
+    "    -r - if this switch is specified, modules are searched for in all",
+    "subfolders recursively.",
+    "    -w - allows you to overwrite files.",
+    "",
+]
+
+
+def module(name):
+    """The bytes of a real module: hello32.exe, hello64.exe, hellodll32.dll or hellodll64.dll."""
+    with open(os.path.join(MODULES, name), "rb") as f:
+        return f.read()
+
+
+def with_block(name="hello64.exe", size=5000, checksum=False, dir_size=1, seed=1):
+    return add_td32_section.add_section(module(name), size, dir_size, checksum, random.Random(seed))
+
+
+def u32(data, offset):
+    return struct.unpack_from("<I", data, offset)[0]
+
+
+def put32(data, offset, value):
+    data = bytearray(data)
+    struct.pack_into("<I", data, offset, value)
+    return bytes(data)
+
+
+class Layout:
+    """Offsets of the headers of a module held as bytes."""
+
+    def __init__(self, data):
+        self.coff = u32(data, 0x3C) + 4
+        self.sections = struct.unpack_from("<H", data, self.coff + 2)[0]
+        self.opt = self.coff + 20
+        fixed = 96 if struct.unpack_from("<H", data, self.opt)[0] == 0x10B else 112
+        self.directories = self.opt + fixed
+        self.table = self.directories + 8 * u32(data, self.opt + fixed - 4)
+
+    def section(self, i):
+        return self.table + 40 * (i % self.sections)
+
+
+class Case(unittest.TestCase):
+    """A test with its own folder, in which the program runs."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quillon-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, rel):
+        return os.path.join(self.dir, *rel.split("/"))
+
+    def put(self, rel, data):
+        os.makedirs(os.path.dirname(self.path(rel)), exist_ok=True)
+        with open(self.path(rel), "wb") as f:
+            f.write(data)
+
+    def read(self, rel):
+        with open(self.path(rel), "rb") as f:
+            return f.read()
+
+    def exists(self, rel):
+        return os.path.lexists(self.path(rel))
+
+    def quillon(self, *args, cwd=None):
+        """Runs the program; returns the exit code and its output as lines.
+        A "/" in an argument that is no switch becomes the build's separator."""
+        args = [a.replace("/", SEP) if isinstance(a, str) and a[:1] != "/" else a for a in args]
+        code, out, err = run([WINE_RUN, WINE, EXE] + args if WINE else [EXE] + args, cwd or self.dir)
+        self.assertEqual(err, b"")
+        return code, out.decode("utf-8", "surrogateescape").split(NL)
+
+    def assert_module_lines(self, lines, expected, summary):
+        """The lines between the banner and the summary, in any order, with
+        the continuation lines of a wrapped message joined back on and the
+        line break that ends a system's error text as "\n"."""
+        self.assertEqual(lines[:3], BANNER)
+        self.assertEqual(lines[-2:], [summary, ""])
+        found = []
+        for line in lines[3:-2]:
+            if found and ": " not in line:
+                found[-1] += " " + line if line else "\n"
+            else:
+                found.append(line)
+        self.assertEqual(sorted(found), sorted(f"{p.replace('/', SEP)}: {m}" for p, m in expected))
+
+
+def run(cmd, cwd, timeout=600):
+    proc = subprocess.run(cmd, cwd=cwd, env=dict(os.environ, WINEDEBUG="-all"), capture_output=True, timeout=timeout)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def summary(processed, failed):
+    return f"{processed} module(s) processed, {failed} module(s) failed."
