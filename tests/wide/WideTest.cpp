@@ -82,16 +82,14 @@ TEST(ScanArgument, SplitsCommandLines) {
 const struct { std::string utf8; WideString wide; } kUtf8Cases[] = {
     {"a\xC3\xA9\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80", u"a\u00E9\u0416\u4E2D\U0001F600"},
     {"\xFF\x80\xE2\x82\x41", {0xDCFF, 0xDC80, 0xDCE2, 0xDC82, u'A'}},  // stray bytes, a sequence cut short
-    {"\xC0\x80", {0xDCC0, 0xDC80}},                          // overlong
+    {"\xE0\x80\xAF", {0xDCE0, 0xDC80, 0xDCAF}},              // overlong
     {"\xED\xA0\x80", {0xDCED, 0xDCA0, 0xDC80}},              // an encoded surrogate
     {"\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},  // past U+10FFFF
 };
 
 TEST(Utf8, ConvertsBothWaysAndRoundTripsAnyBytes) {
-    for (const auto& c : kUtf8Cases) {
-        EXPECT_EQ(Utf8ToWide(c.utf8), c.wide) << c.utf8;
-        EXPECT_EQ(WideToUtf8(c.wide), c.utf8) << c.utf8;
-    }
+    for (const auto& c : kUtf8Cases)
+        EXPECT_EQ(std::pair(Utf8ToWide(c.utf8), WideToUtf8(c.wide)), std::pair(c.wide, c.utf8)) << c.utf8;
     for (int pair = 0; pair < 0x10000; ++pair)
         ASSERT_EQ(WideToUtf8(Utf8ToWide({char(pair >> 8), char(pair)})), std::string({char(pair >> 8), char(pair)}));
     for (char16_t unit : {0xD800, 0xDBFF, 0xDC41, 0xDC7F, 0xDD00, 0xDFFF})  // other unpaired surrogates
@@ -176,7 +174,8 @@ const struct { const char16_t* mask; std::set<WideString> names; std::uint32_t e
 TEST_P(SysApi, FolderSearchAndSameFile) {
     for (const auto& c : kSearchCases) EXPECT_EQ(Search(c.mask), std::pair(c.names, c.error)) << WideToUtf8(c.mask);
     EXPECT_TRUE(IsExistingFile(In(u"a.dll")) && !IsExistingFile(In(u"sub")) && !IsExistingFile(In(u"none")));
-    fs::create_hard_link(FsPath(u"a.dll"), FsPath(u"link.dll"));
+    if (kWindows) fs::create_hard_link(FsPath(u"a.dll"), FsPath(u"link.dll"));  // Wine makes no symbolic links
+    else fs::create_symlink(FsPath(u"a.dll"), FsPath(u"link.dll"));
     EXPECT_TRUE(SysIsSameFile(In(u"a.dll"), In(u"link.dll")) && SysIsSameFile(In(u"a.dll"), In(u"sub/../a.dll")));
     EXPECT_FALSE(SysIsSameFile(In(u"a.dll"), In(u"b.dll")) || SysIsSameFile(In(u"none"), In(u"none")));
 }
