@@ -159,6 +159,7 @@ TEST_P(SysApi, OpenResults) {
     SysHandle replaced = Open(u"a.dll", kGenericWrite, 0, kCreateAlways);
     std::uint32_t high = 1;
     EXPECT_TRUE(SysGetFileSize(replaced, &high) == 0 && high == 0 && SysCloseHandle(replaced));
+    EXPECT_TRUE(DeleteFileByPath(In(u"a.dll")) && !fs::exists(FsPath(u"a.dll")));
 }
 
 const struct { const char16_t* mask; std::set<WideString> names; std::uint32_t error; } kSearchCases[] = {
