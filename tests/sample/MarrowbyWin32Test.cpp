@@ -2,9 +2,8 @@
 // (or an accessibility tool) would: the window "Form1" of class TForm1, its
 // place and size, the list box's place, entries, item height and check
 // states, toggling by mouse and space bar, WM_CLOSE and the exit code, and a
-// second start that shows everything unchecked again; and the program's
-// resources. Usage: marrowby_win32_test PATH_TO_MARROWBY.EXE
-#include "Unit1FormText.h"
+// second start that shows everything unchecked again.
+// Usage: marrowby_win32_test PATH_TO_MARROWBY.EXE
 #include "WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -213,29 +212,6 @@ TEST(MarrowbyWin32, NewStartShowsAllEntriesUncheckedAndIgnoresArguments) {
   EXPECT_EQ(Send(list, LB_GETCOUNT), 7);
   EXPECT_EQ(CheckStates(list), std::vector<bool>(7, false));
   CloseAndExpectCodeZero(again, form);
-}
-
-// The icon group "MAINICON": one image, 32 x 32 in 16 colours; and the
-// stored description "TFORM1", byte for byte.
-TEST(MarrowbyWin32, CarriesItsIconAndFormDescription) {
-  HMODULE module = LoadLibraryExW(MarrowbyPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(module, nullptr);
-  HRSRC group = FindResourceW(module, L"MAINICON", RT_GROUP_ICON);
-  ASSERT_NE(group, nullptr);
-  const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, group)));
-  ASSERT_GE(SizeofResource(module, group), 6u + 14u);
-  EXPECT_EQ(bytes[4] | bytes[5] << 8, 1);  // one image
-  EXPECT_EQ(bytes[6], 32);
-  EXPECT_EQ(bytes[7], 32);
-  EXPECT_EQ(bytes[8], 16);
-  EXPECT_EQ(bytes[12] | bytes[13] << 8, 4);
-
-  HRSRC form = FindResourceW(module, L"TFORM1", RT_RCDATA);
-  ASSERT_NE(form, nullptr);
-  std::string stored(static_cast<const char*>(LockResource(LoadResource(module, form))),
-                     SizeofResource(module, form));
-  EXPECT_EQ(stored, Unit1FormText);
-  FreeLibrary(module);
 }
 
 }  // namespace
