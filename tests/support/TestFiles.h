@@ -19,6 +19,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
+    const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path File(const std::string& name) const { return path_ / name; }
     // Writes bytes to a file named name in the folder; returns its path.
     std::filesystem::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
