@@ -82,6 +82,10 @@ public:
     // checksum store to the module file, whether or not it succeeded; false
     // when it left the file untouched. Cleared by Open.
     bool WriteStarted() const { return WriteStartedFlag; }
+    // Runs every check and read that Close(true) makes before its first
+    // write, and nothing else: false, with the reason, when the write-back
+    // would be refused. Raises as the changing operations do.
+    bool CheckWriteBack();
 
     // ---- Queries
     std::uint32_t GetModuleSize() const;
@@ -206,11 +210,12 @@ private:
 
     // Closing
     bool WriteBack();
+    bool WriteBackChecks();
     bool CheckLayoutForWriteBack();
     bool ReadBackMovedRegions();
     bool ReadBackSection(std::int32_t index);
     bool ReadBackBlock(std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset, std::uint32_t size);
-    bool UpdateSizesInHeader(bool& hadChecksum);
+    bool ComputeSizes(std::uint32_t& headers, std::uint32_t& image);
     bool WriteModel();
     bool WriteHeaders();
     bool WriteMovedData();
