@@ -2,6 +2,7 @@
 // seam. Each failure must be reported truthfully, a write-back that says it
 // left the module untouched must have done so, and the debug block must
 // never be lost: whenever the module no longer holds it, the .tds file does.
+// The .tds path never holds part of a file, and no temporary file is left.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -39,6 +40,10 @@ std::optional<Bytes> ReadIfAny(const std::filesystem::path& path) {
     return std::filesystem::exists(path) ? std::optional<Bytes>(ReadAll(path)) : std::nullopt;
 }
 
+std::size_t FilesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
 }  // namespace
 
 TEST(FaultWalk, TheDebugBlockIsNeverLost) {
@@ -72,6 +77,7 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
             run(n, ok);
             Bytes const after = ReadAll(module);
             std::optional<Bytes> const saved = ReadIfAny(tds);
+            EXPECT_EQ(FilesIn(module.parent_path()), saved ? 2u : 1u);
             if (ok) {  // a fault the code absorbed must not change the outcome
                 EXPECT_EQ(after, stripped);
                 EXPECT_EQ(saved, block);

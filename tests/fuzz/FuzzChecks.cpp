@@ -98,9 +98,6 @@ std::string CheckDone(const Bytes& input, const fs::path& module, const std::opt
         return "done, but the .tds file is not the module's former tail";
     }
     TkvPEFileUtils reader;
-    if (sectionsBefore == 1) {
-        return "";  // nothing is left to open
-    }
     if (!reader.Open(testsupport::Wide(module), true)) {
         return "done, but the module no longer opens: " + Utf8(reader.GetLastErrorText());
     }
@@ -211,9 +208,8 @@ std::string CheckPathsAndUtf8(std::span<const std::uint8_t> input) {
         argv.push_back(part.data());
     }
     InitPlatform(static_cast<int>(argv.size()), argv.data());
-    bool recursive = false, overwrite = false;
-    std::u16string mask, tdsFile;
-    if (ParseCommandLine(recursive, overwrite, mask, tdsFile) && mask.empty()) {
+    TRunSettings settings;
+    if (ParseCommandLine(settings) && (settings.Positional.empty() || settings.Positional[0].empty())) {
         return "a valid command line without a module";
     }
 #endif
