@@ -24,10 +24,13 @@ inline constexpr std::u16string_view UsageText =
     u"switch is specified, this parameter is ignored.\n\r"
     u"    -r - if this switch is specified, modules are searched for in all subfolders "
     u"recursively.\r\n"
-    u"    -w - allows you to overwrite files.\r\n";
+    u"    -w - allows you to overwrite files.\r\n"
+    u"    -n - lists what would be done without changing any file.\r\n";
 
 // Batch run.
 inline constexpr std::u16string_view Done = u"done.";
+// List mode: %d the block size in bytes, %s the .tds path.
+inline constexpr std::u16string_view WouldMove = u"%d bytes of TD32 debug info would move to \"%s\".";
 inline constexpr std::u16string_view SearchError = u"An error occurred while searching in the following folder: %s";
 
 // Extraction.
