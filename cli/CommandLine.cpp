@@ -24,7 +24,7 @@ bool IsSwitch(const std::u16string& argument, char16_t letter)
 bool TakeSwitch(const std::u16string& argument, TRunSettings& settings)
 {
     for (auto [letter, flag] : {std::pair{u'r', &settings.Recursive}, std::pair{u'w', &settings.Overwrite},
-                                std::pair{u'n', &settings.ListOnly}}) {
+                                std::pair{u'n', &settings.ListOnly}, std::pair{u'a', &settings.Attach}}) {
         if (IsSwitch(argument, letter)) {
             *flag = true;
             return true;

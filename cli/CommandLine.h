@@ -8,6 +8,7 @@ struct TRunSettings {
     bool Recursive = false;  // -r
     bool Overwrite = false;  // -w
     bool ListOnly = false;   // -n
+    bool Attach = false;     // -a
     // The module argument, then the optional .tds path; where the shell
     // expands wildcards, any number of module names.
     std::vector<std::u16string> Positional;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SysApi.h"
+#include "Td32Block.h"
 #include "TextFormat.h"
 #include "WideText.h"
 #include "kvPEFileUtils.h"
@@ -13,13 +14,6 @@
 
 namespace {
 
-constexpr std::uint32_t kTd32Signature = 0x39304246;  // "FB09"
-constexpr int kDebugDirectoryIndex = 6;
-constexpr std::uint32_t kDebugEntrySize = 28;
-// A TD32 block has a head ("FB09" and the directory offset) and a trailer
-// ("FB09" and the size); anything shorter is a trailer alone, and removing
-// the section for it would throw away the rest of the section's data.
-constexpr std::uint32_t kMinimumBlockSize = 16;
 // The block is copied in pieces of this size, so memory stays bounded for a
 // block of any size.
 constexpr std::uint32_t kCopyChunkSize = 4u << 20;
@@ -99,7 +93,9 @@ Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block)
     std::uint32_t head = 0;
     if (ReadWord(editor, block.Start, false, head) != Check::Ok)
         return Check::EditorFailure;
-    if (head != kTd32Signature || block.Size < kMinimumBlockSize)
+    // A block shorter than its head and trailer is a trailer alone: removing
+    // the section for it would throw away the rest of the section's data.
+    if (!IsTd32Block(head, trailer, block.Size, block.Size))
         return Check::FormatFailure;
     block.SectionIndex = FindDebugSection(editor);
     return BlockSitsInSection(editor, block) ? Check::Ok : Check::FormatFailure;
@@ -225,12 +221,6 @@ Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& outp
     return Check::Ok;
 }
 
-std::u16string EditorText(TkvPEFileUtils& editor)
-{
-    std::u16string text = editor.GetLastErrorText();
-    return text.empty() ? std::u16string(msg::UnknownError) : text;
-}
-
 // Opens the module for writing, checks its block and makes the change in
 // the editor's model, with every refusal the write-back would give: all
 // that can be known before anything is written.
@@ -332,6 +322,12 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
 }
 
 }  // namespace
+
+std::u16string EditorText(TkvPEFileUtils& editor)
+{
+    std::u16string text = editor.GetLastErrorText();
+    return text.empty() ? std::u16string(msg::UnknownError) : text;
+}
 
 bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader)
 {

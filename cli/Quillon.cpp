@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "ConsoleOutput.h"
+#include "DebugInfoAttachment.h"
 #include "DebugInfoExtraction.h"
 #include "ModuleSearch.h"
 #include "SysApi.h"
@@ -39,6 +40,23 @@ int ExitCodeFor(bool searchSucceeded, int processed, int failed)
 
 TModuleAction ActionFor(const TRunSettings& settings)
 {
+    if (settings.Attach && settings.ListOnly) {
+        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
+            std::uint32_t size = 0;
+            if (!CheckAttachDebugInfo(module, tds, size, message))
+                return false;
+            message = FormatText(msg::WouldAttach, {IntToText(size), tds});
+            return true;
+        };
+    }
+    if (settings.Attach) {
+        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
+            if (!AttachDebugInfo(module, tds, message))
+                return false;
+            message = std::u16string(msg::Done);
+            return true;
+        };
+    }
     if (settings.ListOnly) {
         return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
                                                 std::u16string& message) {

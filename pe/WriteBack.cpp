@@ -218,8 +218,18 @@ bool TkvPEFileUtils::ComputeSizes(std::uint32_t& headers, std::uint32_t& image) 
     return true;
 }
 
+// Raw data beyond the old end of the file goes first and reaches the disk
+// before the headers name it: a module cut off before the header write
+// still reads as the module it was, with data after its last section.
 bool TkvPEFileUtils::WriteModel() {
-    if (!WriteHeaders() || !WriteMovedData()) {
+    if (!WriteSectionsData(true)) {
+        return false;
+    }
+    if (WriteStartedFlag && !SysFlushFileBuffers(FileHandle)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    if (!WriteHeaders() || !WriteSectionsData(false) || !WriteMovedBlocks()) {
         return false;
     }
     WriteStartedFlag = true;
@@ -273,15 +283,20 @@ bool TkvPEFileUtils::WriteHeaders() {
     return true;
 }
 
-// Sections held in memory (moved or loaded), then the certificate and the
-// trailing data when they moved.
-bool TkvPEFileUtils::WriteMovedData() {
+// The sections held in memory (moved, loaded or added) that lie beyond the
+// old end of the file, or the others.
+bool TkvPEFileUtils::WriteSectionsData(bool beyondOldEnd) {
     for (std::size_t i = 0; i < Sections.size(); ++i) {
-        if (SectionData[i] &&
+        if (SectionData[i] && (Sections[i].PointerToRawData >= ModuleSize) == beyondOldEnd &&
             !WriteAt(Sections[i].PointerToRawData, SectionData[i]->data(), Sections[i].SizeOfRawData)) {
             return false;
         }
     }
+    return true;
+}
+
+// The certificate and the trailing data, when they moved.
+bool TkvPEFileUtils::WriteMovedBlocks() {
     if (CertificateData) {
         auto const at = static_cast<std::uint32_t>(FindOffsetsMapEntryOffset(ekCertificates, {}));
         if (!WriteAt(at, CertificateData->data(), CertificateSize)) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+#include "DebugInfoAttachment.h"
 #include "DebugInfoExtraction.h"
 #include "FaultInjection.h"
 #include "TestFiles.h"
@@ -90,6 +91,44 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
             }
         }
     }
+}
+
+// An attachment writes the block beyond the end of the module and flushes
+// it before the headers name it: cut off before, the module reads as it was.
+TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
+    Bytes const block = MakeTd32Block(70001, 3);
+    Bytes const plain = SmallModule().SpareHeaders(1).Checksum(true).Build().Image;
+    TempDir dir;
+    auto const module = dir.File("m.exe"), tds = dir.Write("m.tds", block);
+    std::u16string message;
+    auto attach = [&](std::uint64_t failingCall, bool& ok) {
+        WriteAll(module, plain);
+        message.clear();
+        return WithFault(failingCall, [&] { ok = AttachDebugInfo(Wide(module), Wide(tds), message); });
+    };
+    bool ok = false;
+    std::uint64_t const calls = attach(0, ok);
+    ASSERT_TRUE(ok) << WideToUtf8(message);
+    Bytes const attached = ReadAll(module);
+    int cutBeforeTheHeaders = 0;
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        attach(n, ok);
+        Bytes const after = ReadAll(module);
+        EXPECT_EQ(ReadAll(tds), block);
+        if (ok || after == plain) {
+            EXPECT_EQ(after, ok ? attached : plain);
+            continue;
+        }
+        EXPECT_NE(message.find(u"The debug information is still in"), std::u16string::npos) << WideToUtf8(message);
+        if (std::equal(plain.begin(), plain.end(), after.begin())) {
+            ++cutBeforeTheHeaders;
+            TkvPEFileUtils reader;
+            EXPECT_TRUE(reader.Open(Wide(module), true));
+            EXPECT_EQ(reader.GetSectionCount(), 3);
+        }
+    }
+    EXPECT_GT(cutBeforeTheHeaders, 0);
 }
 
 // Sections behind the removed one, the certificate and the trailing data

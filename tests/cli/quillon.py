@@ -43,6 +43,7 @@ USAGE = [
     "subfolders recursively.",
     "    -w - allows you to overwrite files.",
     "    -n - lists what would be done without changing any file.",
+    "    -a - puts the debug info of the TDS file back into the module.",
     "",
 ]
 
