@@ -298,6 +298,7 @@ TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
         crowded.AddSection(".s" + std::to_string(i), Pattern(0x1F0, i));
     }
     crowded.DebugDirectory(0, 0x10, {{0x20, 0x100, true}}).Trailing(Pattern(0x21, 99)).SymbolTable(0x2608, 1);
+    crowded.Directory(4, 0x610, 0x20);  // certificate data inside .s1 moves with it
     ModuleView const before = crowded.Build();
     ASSERT_TRUE(Open(before.Image));
     ASSERT_TRUE(editor.SetDataDirectory(12, {0x7000, 8}));
@@ -311,6 +312,7 @@ TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
     EXPECT_EQ(after.Slice(0x2800, 0x21), Pattern(0x21, 99));
     EXPECT_EQ(after.PointerToSymbolTable, 0x2808u);
     EXPECT_EQ(after.DebugDataPointers(), std::vector<std::uint32_t>{0x700});
+    EXPECT_EQ(after.Directories[4], Pair(0x810, 0x20));
 }
 
 TEST_F(Editor, WriteBackRecomputesSizesAndAStoredChecksum) {
