@@ -231,8 +231,11 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
     Bytes const bytes(input.begin(), input.end());
     bool const overwrite = bytes.size() > 2 && (bytes[2] & 1) != 0;
     bool const earlierTds = bytes.size() > 2 && (bytes[2] & 2) != 0;
-    auto const module = Scratch().Write("m.exe", bytes), tds = Scratch().File("m.tds");
-    fs::remove(tds);
+    auto const folder = Scratch().File("extraction");
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    auto const module = folder / "m.exe", tds = folder / "m.tds";
+    testsupport::WriteAll(module, bytes);
     if (earlierTds) {
         testsupport::WriteAll(tds, kEarlierTds);
     }
@@ -248,6 +251,9 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
     }
     if (done && !message.empty()) {
         return "done, with a message";
+    }
+    if (std::distance(fs::directory_iterator(folder), {}) > 2) {
+        return "a temporary file was left beside the .tds file";
     }
     return done ? CheckDone(bytes, module, ReadIfAny(tds), sectionsBefore)
                 : CheckFailed(bytes, testsupport::ReadAll(module), ReadIfAny(tds), earlierTds, message);
