@@ -20,31 +20,33 @@ bool IsSwitch(const std::u16string& argument, char16_t letter)
     return SameTextIgnoreCase(argument, dash) || SameTextIgnoreCase(argument, slash);
 }
 
+// Sets the flag of a switch argument; false for any other argument.
+bool TakeSwitch(const std::u16string& argument, TRunSettings& settings)
+{
+    for (auto [letter, flag] : {std::pair{u'r', &settings.Recursive}, std::pair{u'w', &settings.Overwrite},
+                                std::pair{u'n', &settings.ListOnly}, std::pair{u'a', &settings.Attach}}) {
+        if (IsSwitch(argument, letter)) {
+            *flag = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-bool ParseCommandLine(bool& recursive, bool& overwrite, std::u16string& moduleMask, std::u16string& tdsFile)
+bool ParseCommandLine(TRunSettings& settings)
 {
-    recursive = false;
-    overwrite = false;
-    moduleMask.clear();
-    tdsFile.clear();
-
+    settings = TRunSettings{};
     int index = 0;
     if (!Advance(index))
         return false;
-    for (;;) {
-        const std::u16string argument = GetArgument(index);
-        if (IsSwitch(argument, u'r'))
-            recursive = true;
-        else if (IsSwitch(argument, u'w'))
-            overwrite = true;
-        else
-            break;
+    while (TakeSwitch(GetArgument(index), settings)) {
         if (!Advance(index))
             return false;
     }
-    moduleMask = GetArgument(index);
-    if (Advance(index))
-        tdsFile = GetArgument(index);
-    return index == GetArgumentCount();
+    do {
+        settings.Positional.push_back(GetArgument(index));
+    } while (Advance(index));
+    return kShellExpandsWildcards || settings.Positional.size() <= 2;
 }

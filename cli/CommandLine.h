@@ -2,8 +2,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Reads the arguments (switches -r and -w before the module argument, then
-// the module mask and an optional .tds path). False for an invalid command
-// line: no module argument, or more than two positional arguments.
-bool ParseCommandLine(bool& recursive, bool& overwrite, std::u16string& moduleMask, std::u16string& tdsFile);
+struct TRunSettings {
+    bool Recursive = false;  // -r
+    bool Overwrite = false;  // -w
+    bool ListOnly = false;   // -n
+    bool Attach = false;     // -a
+    // The module argument, then the optional .tds path; where the shell
+    // expands wildcards, any number of module names.
+    std::vector<std::u16string> Positional;
+};
+
+// Reads the arguments: switches before the module argument, then the module
+// mask and an optional .tds path. False for an invalid command line: no
+// module argument, or more than two positional arguments where the program
+// expands wildcards itself.
+bool ParseCommandLine(TRunSettings& settings);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SysApi.h"
+#include "Td32Block.h"
 #include "TextFormat.h"
 #include "WideText.h"
 #include "kvPEFileUtils.h"
@@ -13,16 +14,13 @@
 
 namespace {
 
-constexpr std::uint32_t kTd32Signature = 0x39304246;  // "FB09"
-constexpr int kDebugDirectoryIndex = 6;
-constexpr std::uint32_t kDebugEntrySize = 28;
-// A TD32 block has a head ("FB09" and the directory offset) and a trailer
-// ("FB09" and the size); anything shorter is a trailer alone, and removing
-// the section for it would throw away the rest of the section's data.
-constexpr std::uint32_t kMinimumBlockSize = 16;
 // The block is copied in pieces of this size, so memory stays bounded for a
 // block of any size.
 constexpr std::uint32_t kCopyChunkSize = 4u << 20;
+// A larger FileAlignment lets a write-back place raw data gigabytes away.
+constexpr std::uint32_t kLargestFileAlignment = 0x10000;
+// Names tried for the temporary file beside the .tds path.
+constexpr int kTemporaryNames = 100;
 
 // Where the block lies and what has to change in the module.
 struct DebugBlock {
@@ -59,7 +57,9 @@ int FindDebugSection(TkvPEFileUtils& editor)
 // one, and the debug directory (when set) lies inside it.
 bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block)
 {
-    if (block.SectionIndex < 0 || block.SectionIndex != editor.GetSectionCount() - 1)
+    // Removing the only section would leave a module that no loader accepts.
+    if (block.SectionIndex < 1 || block.SectionIndex != editor.GetSectionCount() - 1 ||
+        editor.GetFileAlignment() > kLargestFileAlignment)
         return false;
     const TImageSectionHeader section = editor.GetSectionHeader(block.SectionIndex);
     const std::uint64_t rawEnd = std::uint64_t{section.PointerToRawData} + section.SizeOfRawData;
@@ -93,21 +93,12 @@ Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block)
     std::uint32_t head = 0;
     if (ReadWord(editor, block.Start, false, head) != Check::Ok)
         return Check::EditorFailure;
-    if (head != kTd32Signature || block.Size < kMinimumBlockSize)
+    // A block shorter than its head and trailer is a trailer alone: removing
+    // the section for it would throw away the rest of the section's data.
+    if (!IsTd32Block(head, trailer, block.Size, block.Size))
         return Check::FormatFailure;
     block.SectionIndex = FindDebugSection(editor);
     return BlockSitsInSection(editor, block) ? Check::Ok : Check::FormatFailure;
-}
-
-// True when the existing file at path is a PE module: replacing it with a
-// .tds file would destroy a module (a shell can expand "*.dll" into two
-// names, handing the second module over as the .tds path).
-bool IsPeModule(const std::u16string& path)
-{
-    TkvPEFileUtils probe;
-    const bool isModule = probe.Open(path, true);
-    probe.Close(false);
-    return isModule;
 }
 
 // The checks that need no module: a .tds path that is the module itself,
@@ -121,15 +112,33 @@ std::optional<std::u16string> RefuseTdsPath(const std::u16string& modulePath, co
         return std::nullopt;
     if (!overwrite)
         return FormatText(msg::TdsExists, {tdsPath});
+    // A shell can expand "*.dll" into two names, handing the second module
+    // over as the .tds path: replacing it would destroy a module.
     if (IsPeModule(tdsPath))
         return FormatText(msg::TdsIsAModule, {tdsPath});
     return std::nullopt;
 }
 
-// The .tds file of one call: created once the module passed its checks,
-// closed on every path, and deleted again unless the caller keeps it.
+// What creating the .tds file would meet without creating it: a folder at
+// its path, no folder for it, or a read-only file that is not replaced.
+bool TdsFileCreatable(const std::u16string& tdsPath)
+{
+    const std::uint32_t attributes = GetPathAttributes(tdsPath);
+    if (attributes != sys::kInvalidFileAttributes)
+        return (attributes & (sys::kFileAttributeDirectory | sys::kFileAttributeReadOnly)) == 0;
+    const std::u16string folder = ExtractFolderPart(tdsPath);
+    const std::uint32_t folderAttributes = folder.empty() ? sys::kFileAttributeDirectory : GetPathAttributes(folder);
+    return folderAttributes != sys::kInvalidFileAttributes && (folderAttributes & sys::kFileAttributeDirectory) != 0;
+}
+
+// The .tds file of one call. It is written under a temporary name beside
+// its path and moved into place in one step once it is complete and on
+// disk, so that no reader ever sees part of it and an earlier file stays
+// whole until then. Whatever is not kept is deleted again.
 class TdsOutput {
 public:
+    enum class Placed { Done, Exists, CreateFailed, WriteFailed };
+
     explicit TdsOutput(const std::u16string& path) : path_(path) {}
     TdsOutput(const TdsOutput&) = delete;
     TdsOutput& operator=(const TdsOutput&) = delete;
@@ -137,9 +146,17 @@ public:
 
     bool Create()
     {
-        handle_ = CreateFileByPath(path_, sys::kGenericWrite, 0, nullptr, sys::kCreateAlways,
-                                   sys::kFileAttributeNormal, nullptr);
-        return handle_ != kInvalidHandle;
+        for (int i = 0; i < kTemporaryNames; ++i) {
+            temporary_ = path_ + u"." + IntToText(i) + u".tmp";
+            handle_ = CreateFileByPath(temporary_, sys::kGenericWrite, 0, nullptr, sys::kCreateNew,
+                                       sys::kFileAttributeNormal, nullptr);
+            if (handle_ != kInvalidHandle)
+                return true;
+            if (SysGetLastError() != sys::kErrorFileExists && SysGetLastError() != sys::kErrorAlreadyExists)
+                break;
+        }
+        temporary_.clear();
+        return false;
     }
 
     bool Write(const std::uint8_t* data, std::uint32_t size)
@@ -148,14 +165,23 @@ public:
         return SysWriteFile(handle_, data, size, &written) && written == size;
     }
 
-    // Flushes and closes the file and makes its folder entry durable; after
-    // this the file counts as closed whether it succeeded or not.
-    bool Commit()
+    // Flushes and closes the temporary file, moves it to the .tds path and
+    // makes the folder entry durable.
+    Placed MoveIntoPlace(bool replaceExisting)
     {
         bool ok = SysFlushFileBuffers(handle_);
         ok = SysCloseHandle(handle_) && ok;
         handle_ = kInvalidHandle;
-        return SysFlushFolderOf(path_) && ok;
+        if (!ok)
+            return Placed::WriteFailed;
+        if (!SysMoveFile(temporary_, path_, replaceExisting)) {
+            const std::uint32_t error = SysGetLastError();
+            return error == sys::kErrorAlreadyExists || error == sys::kErrorFileExists ? Placed::Exists
+                                                                                        : Placed::CreateFailed;
+        }
+        temporary_.clear();
+        moved_ = true;
+        return SysFlushFolderOf(path_) ? Placed::Done : Placed::WriteFailed;
     }
 
     void Keep() { keep_ = true; }
@@ -165,13 +191,16 @@ private:
     {
         if (handle_ != kInvalidHandle)
             SysCloseHandle(handle_);
-        handle_ = kInvalidHandle;
-        if (!keep_)
+        if (!temporary_.empty())
+            DeleteFileByPath(temporary_);
+        if (moved_ && !keep_)
             DeleteFileByPath(path_);
     }
 
     std::u16string path_;
+    std::u16string temporary_;
     SysHandle handle_ = kInvalidHandle;
+    bool moved_ = false;
     bool keep_ = false;
 };
 
@@ -192,19 +221,12 @@ Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& outp
     return Check::Ok;
 }
 
-std::u16string EditorText(TkvPEFileUtils& editor)
+// Opens the module for writing, checks its block and makes the change in
+// the editor's model, with every refusal the write-back would give: all
+// that can be known before anything is written.
+bool PrepareModule(TkvPEFileUtils& editor, const std::u16string& modulePath, DebugBlock& block,
+                   std::u16string& errorText)
 {
-    std::u16string text = editor.GetLastErrorText();
-    return text.empty() ? std::u16string(msg::UnknownError) : text;
-}
-
-// One extraction once the .tds path has passed its checks. The module is
-// opened and checked before the .tds file is created, so a module that
-// fails leaves an existing .tds file alone.
-bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-                       std::u16string& errorText)
-{
-    DebugBlock block;
     if (!editor.Open(modulePath, false)) {
         errorText = EditorText(editor);
         return false;
@@ -214,8 +236,22 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
         errorText = located == Check::FormatFailure ? std::u16string(msg::BadDebugInfo) : EditorText(editor);
         return false;
     }
+    // Directory 6 is cleared first, so the section removal finds no debug
+    // entries to move along.
+    if (block.DirectoryRva != 0)
+        editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});
+    editor.RemoveSection(block.SectionIndex);
+    if (!editor.CheckWriteBack()) {
+        errorText = EditorText(editor);
+        return false;
+    }
+    return true;
+}
 
-    TdsOutput output(tdsPath);
+// Writes the block to the .tds path: false with the message on failure.
+bool SaveBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, const std::u16string& tdsPath,
+               bool overwrite, std::u16string& errorText)
+{
     if (!output.Create()) {
         errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
         return false;
@@ -225,17 +261,47 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
         errorText = EditorText(editor);
         return false;
     }
-    if (writeFailed || !output.Commit()) {
+    const TdsOutput::Placed placed = writeFailed ? TdsOutput::Placed::WriteFailed : output.MoveIntoPlace(overwrite);
+    if (placed == TdsOutput::Placed::Exists)
+        errorText = FormatText(msg::TdsExists, {tdsPath});
+    else if (placed == TdsOutput::Placed::CreateFailed)
+        errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
+    else if (placed == TdsOutput::Placed::WriteFailed)
         errorText = std::u16string(msg::TdsWriteFailed);
+    return placed == TdsOutput::Placed::Done;
+}
+
+// Every check of an extraction, in the order a run makes them, before
+// anything is created or written: the .tds path, the module and its block,
+// the write-back, and whether the .tds file can be put in place.
+bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
+             bool overwrite, DebugBlock& block, std::u16string& errorText)
+{
+    if (auto refusal = RefuseTdsPath(modulePath, tdsPath, overwrite)) {
+        errorText = *refusal;
         return false;
     }
+    if (!PrepareModule(editor, modulePath, block, errorText))
+        return false;
+    if (!TdsFileCreatable(tdsPath)) {
+        errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
+        return false;
+    }
+    return true;
+}
 
+// One extraction. The module is checked before the .tds file is created, so
+// a module that fails leaves an existing .tds file alone.
+bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
+                       bool overwrite, std::u16string& errorText)
+{
+    DebugBlock block;
+    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText))
+        return false;
+    TdsOutput output(tdsPath);
+    if (!SaveBlock(editor, block, output, tdsPath, overwrite, errorText))
+        return false;
     try {
-        // Directory 6 is cleared first, so the section removal finds no debug
-        // entries to move along.
-        if (block.DirectoryRva != 0)
-            editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});
-        editor.RemoveSection(block.SectionIndex);
         if (editor.Close(true)) {
             output.Keep();
             return true;
@@ -257,26 +323,48 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
 
 }  // namespace
 
+std::u16string EditorText(TkvPEFileUtils& editor)
+{
+    std::u16string text = editor.GetLastErrorText();
+    return text.empty() ? std::u16string(msg::UnknownError) : text;
+}
+
 bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader)
 {
     static constexpr std::uint8_t kName[6] = {'.', 'd', 'e', 'b', 'u', 'g'};
     return std::equal(kName, kName + 6, sectionHeader.begin()) && sectionHeader[6] == 0;
 }
 
+bool IsPeModule(const std::u16string& path)
+{
+    TkvPEFileUtils probe;
+    const bool isModule = probe.Open(path, true);
+    probe.Close(false);
+    return isModule;
+}
+
 bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
                       std::u16string& errorText)
 {
     errorText.clear();
-    if (auto refusal = RefuseTdsPath(modulePath, tdsPath, overwrite)) {
-        errorText = *refusal;
-        return false;
-    }
     TkvPEFileUtils editor;
     try {
-        return ExtractWithEditor(editor, modulePath, tdsPath, errorText);
+        return ExtractWithEditor(editor, modulePath, tdsPath, overwrite, errorText);
     } catch (...) {
         if (errorText.empty())
             errorText = EditorText(editor);
         throw;
     }
+}
+
+bool CheckDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
+                    std::uint32_t& blockSize, std::u16string& errorText)
+{
+    errorText.clear();
+    TkvPEFileUtils editor;
+    DebugBlock block;
+    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText))
+        return false;
+    blockSize = block.Size;
+    return true;
 }

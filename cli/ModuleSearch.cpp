@@ -1,7 +1,6 @@
 #include "ModuleSearch.h"
 
 #include "ConsoleOutput.h"
-#include "DebugInfoExtraction.h"
 #include "SysApi.h"
 #include "TextFormat.h"
 #include "WideText.h"
@@ -57,17 +56,12 @@ bool ForEachEntry(const std::u16string& mask, const std::u16string& searchFolder
     return ok;
 }
 
-void ProcessOneModule(const std::u16string& modulePath, const std::u16string& tdsFile, bool overwrite,
+void ProcessOneModule(const std::u16string& modulePath, const std::u16string& tdsFile, const TModuleAction& action,
                       int& processed, int& failed)
 {
     const std::u16string tdsPath = tdsFile.empty() ? ReplaceExtension(modulePath, u".tds") : tdsFile;
     std::u16string message;
-    if (ExtractDebugInfo(modulePath, tdsPath, overwrite, message)) {
-        ++processed;
-        message = std::u16string(msg::Done);
-    } else {
-        ++failed;
-    }
+    ++(action(modulePath, tdsPath, message) ? processed : failed);
     WriteConsoleLine(modulePath + u": " + message);
 }
 
@@ -83,8 +77,8 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
     return folder + kPathSeparator + name;
 }
 
-bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive, bool overwrite,
-                    int& processed, int& failed)
+bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive,
+                    const TModuleAction& action, int& processed, int& failed)
 {
     processed = 0;
     failed = 0;
@@ -92,7 +86,7 @@ bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, b
 
     bool result = ForEachEntry(mask, searchFolder, [&](const FindEntry& entry) {
         if (!IsFolder(entry))
-            ProcessOneModule(JoinPath(searchFolder, entry.FileName), tdsFile, overwrite, processed, failed);
+            ProcessOneModule(JoinPath(searchFolder, entry.FileName), tdsFile, action, processed, failed);
     });
     if (!recursive)
         return result;
@@ -105,7 +99,7 @@ bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, b
         int subProcessed = 0;
         int subFailed = 0;
         const std::u16string subMask = JoinPath(JoinPath(searchFolder, entry.FileName), namePattern);
-        if (!ProcessModules(subMask, tdsFile, true, overwrite, subProcessed, subFailed))
+        if (!ProcessModules(subMask, tdsFile, true, action, subProcessed, subFailed))
             subfoldersOk = false;
         processed += subProcessed;
         failed += subFailed;

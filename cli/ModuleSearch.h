@@ -2,14 +2,22 @@
 // subfolder, depth first), extracts each one and prints one line per module.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Joins a folder part and a name with one separator, adding none when the
 // folder is empty or already ends with a folder delimiter (a root).
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
 
+// What the batch run does with one module and its .tds path: true on
+// success; message is the text of the module's line either way.
+using TModuleAction =
+    std::function<bool(const std::u16string& modulePath, const std::u16string& tdsPath, std::u16string& message)>;
+
+// Runs action on every module the mask names, the .tds path being tdsFile
+// or, when that is empty, the module's path with the extension ".tds".
 // False when a folder search failed with an error other than "no more
 // files" or "file not found", here or in a subfolder; the counts are valid
 // either way.
-bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive, bool overwrite,
-                    int& processed, int& failed);
+bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive,
+                    const TModuleAction& action, int& processed, int& failed);

@@ -2,6 +2,8 @@
 
 #include "CommandLine.h"
 #include "ConsoleOutput.h"
+#include "DebugInfoAttachment.h"
+#include "DebugInfoExtraction.h"
 #include "ModuleSearch.h"
 #include "SysApi.h"
 #include "TextFormat.h"
@@ -9,12 +11,13 @@
 
 namespace {
 
+// A lone "/?" or "-?", or the "-h" and "--help" that Linux users type first.
 bool IsHelpRequest()
 {
     if (GetArgumentCount() != 1)
         return false;
     const std::u16string argument = GetArgument(1);
-    return argument == u"/?" || argument == u"-?";
+    return argument == u"/?" || argument == u"-?" || argument == u"-h" || argument == u"--help";
 }
 
 bool HasWildcard(const std::u16string& mask)
@@ -35,6 +38,53 @@ int ExitCodeFor(bool searchSucceeded, int processed, int failed)
     return failed != 0 ? kExitSomeFailed : kExitAllDone;
 }
 
+TModuleAction ActionFor(const TRunSettings& settings)
+{
+    if (settings.Attach && settings.ListOnly) {
+        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
+            std::uint32_t size = 0;
+            if (!CheckAttachDebugInfo(module, tds, size, message))
+                return false;
+            message = FormatText(msg::WouldAttach, {IntToText(size), tds});
+            return true;
+        };
+    }
+    if (settings.Attach) {
+        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
+            if (!AttachDebugInfo(module, tds, message))
+                return false;
+            message = std::u16string(msg::Done);
+            return true;
+        };
+    }
+    if (settings.ListOnly) {
+        return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
+                                                std::u16string& message) {
+            std::uint32_t size = 0;
+            if (!CheckDebugInfo(module, tds, overwrite, size, message))
+                return false;
+            message = FormatText(msg::WouldMove, {IntToText(size), tds});
+            return true;
+        };
+    }
+    return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
+                                            std::u16string& message) {
+        if (!ExtractDebugInfo(module, tds, overwrite, message))
+            return false;
+        message = std::u16string(msg::Done);
+        return true;
+    };
+}
+
+// Where the shell expanded a mask into several names, every positional
+// argument is a module: more than two of them, or a second one that is a
+// module itself. Otherwise the second is the .tds path.
+bool AreAllModules(const std::vector<std::u16string>& positional)
+{
+    return kShellExpandsWildcards &&
+           (positional.size() > 2 || (positional.size() == 2 && IsPeModule(positional[1])));
+}
+
 }  // namespace
 
 int RunQuillon()
@@ -46,23 +96,35 @@ int RunQuillon()
         return kExitAllDone;
     }
 
-    bool recursive = false;
-    bool overwrite = false;
-    std::u16string moduleMask;
-    std::u16string tdsFile;
-    if (!ParseCommandLine(recursive, overwrite, moduleMask, tdsFile)) {
+    TRunSettings settings;
+    if (!ParseCommandLine(settings)) {
         WriteConsoleLine(std::u16string(msg::InvalidCommandLine));
         PrintUsage();
         return kExitBadCommandLine;
     }
+    std::vector<std::u16string> masks = settings.Positional;
+    std::u16string tdsFile;
+    if (!AreAllModules(masks)) {
+        tdsFile = masks.size() == 2 ? masks[1] : u"";
+        masks.resize(1);
+    }
     // An explicit .tds path only applies to one module named without
     // wildcards and without a subfolder search.
-    if (recursive || HasWildcard(moduleMask))
+    if (settings.Recursive || HasWildcard(masks[0]))
         tdsFile.clear();
 
     int processed = 0;
     int failed = 0;
-    const bool searchSucceeded = ProcessModules(moduleMask, tdsFile, recursive, overwrite, processed, failed);
+    bool searchSucceeded = true;
+    const TModuleAction action = ActionFor(settings);
+    for (const std::u16string& mask : masks) {
+        int maskProcessed = 0;
+        int maskFailed = 0;
+        searchSucceeded = ProcessModules(mask, tdsFile, settings.Recursive, action, maskProcessed, maskFailed) &&
+                          searchSucceeded;
+        processed += maskProcessed;
+        failed += maskFailed;
+    }
     const int exitCode = ExitCodeFor(searchSucceeded, processed, failed);
     WriteConsoleLine(FormatText(msg::Summary, {IntToText(processed), IntToText(failed)}));
     return exitCode;

@@ -24,10 +24,14 @@ inline constexpr std::u16string_view UsageText =
     u"switch is specified, this parameter is ignored.\n\r"
     u"    -r - if this switch is specified, modules are searched for in all subfolders "
     u"recursively.\r\n"
-    u"    -w - allows you to overwrite files.\r\n";
+    u"    -w - allows you to overwrite files.\r\n"
+    u"    -n - lists what would be done without changing any file.\r\n"
+    u"    -a - puts the debug info of the TDS file back into the module.\r\n";
 
 // Batch run.
 inline constexpr std::u16string_view Done = u"done.";
+// List mode: %d the block size in bytes, %s the .tds path.
+inline constexpr std::u16string_view WouldMove = u"%d bytes of TD32 debug info would move to \"%s\".";
 inline constexpr std::u16string_view SearchError = u"An error occurred while searching in the following folder: %s";
 
 // Extraction.
@@ -45,6 +49,23 @@ inline constexpr std::u16string_view TdsIsAModule =
 // Follows the editor's text when a failed write-back may have changed the
 // module: the block is safe in the .tds file.
 inline constexpr std::u16string_view DebugInfoKept = u"The debug information was saved to the \"%s\" file.";
+
+// Attachment (-a).
+inline constexpr std::u16string_view AlreadyHasDebugInfo = u"the module already contains TD32 debug info.";
+inline constexpr std::u16string_view HasDebugDirectory = u"the module already has a debug directory.";
+inline constexpr std::u16string_view IsSigned =
+    u"the module is signed: attaching debug info would break its signature.";
+inline constexpr std::u16string_view HasTrailingData = u"the module has data after its last section.";
+inline constexpr std::u16string_view NoRoomForSection =
+    u"the module's section table has no room for another section.";
+inline constexpr std::u16string_view TdsMissing = u"the \"%s\" file does not exist.";
+inline constexpr std::u16string_view TdsNotTd32 = u"the \"%s\" file does not contain TD32 debug info.";
+inline constexpr std::u16string_view TdsReadFailed = u"unable to read the \"%s\" file.";
+// %d the block size in bytes, %s the .tds path.
+inline constexpr std::u16string_view WouldAttach = u"%d bytes of TD32 debug info would move from \"%s\" into the module.";
+// Follows the editor's text when a failed write-back may have changed the
+// module.
+inline constexpr std::u16string_view DebugInfoStillInTds = u"The debug information is still in the \"%s\" file.";
 
 // Uncaught exception.
 inline constexpr std::u16string_view OutOfMemory = u"Out of memory.";

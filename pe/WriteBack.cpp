@@ -69,9 +69,22 @@ void TkvPEFileUtils::FinishClose(bool result) {
     ResetState();
 }
 
+bool TkvPEFileUtils::CheckWriteBack() {
+    RequireWritable();
+    LastErrorText.clear();
+    LastOSError = 0;
+    if (!Modified || WriteBackChecks()) {
+        return true;
+    }
+    if (LastErrorText.empty() && LastOSError == 0) {
+        LastOSError = SysGetLastError();
+    }
+    return false;
+}
+
 // Everything that can be checked or read is done before the first write, so
-// that a refusal leaves the file untouched.
-bool TkvPEFileUtils::WriteBack() {
+// that a refusal leaves the file untouched. Running it again repeats no work.
+bool TkvPEFileUtils::WriteBackChecks() {
     if (GetSectionAlignment() < kPageSize) {
         SetError(SSectionAlignmentTooSmall);
         return false;
@@ -85,12 +98,26 @@ bool TkvPEFileUtils::WriteBack() {
         }
         return false;
     }
-    bool hadChecksum = false;
-    if (!CheckLayoutForWriteBack() || !ReadBackMovedRegions() || !UpdateSizesInHeader(hadChecksum) ||
-        !WriteModel()) {
+    std::uint32_t headers = 0;
+    std::uint32_t image = 0;
+    return CheckLayoutForWriteBack() && ReadBackMovedRegions() && ComputeSizes(headers, image);
+}
+
+bool TkvPEFileUtils::WriteBack() {
+    std::uint32_t headers = 0;
+    std::uint32_t image = 0;
+    if (!WriteBackChecks() || !ComputeSizes(headers, image)) {
         return false;
     }
-    return !hadChecksum || StoreChecksum();
+    bool hadChecksum = false;
+    auto update = [&](auto& header) {
+        header.SizeOfHeaders = headers;
+        header.SizeOfImage = image;
+        hadChecksum = header.CheckSum != 0;
+        header.CheckSum = 0;
+    };
+    IsPE32Plus() ? update(OptionalHeader64) : update(OptionalHeader32);
+    return WriteModel() && (!hadChecksum || StoreChecksum());
 }
 
 // Refuses a map whose regions overlap or reach beyond 4 GiB, and sections
@@ -170,33 +197,39 @@ bool TkvPEFileUtils::ReadBackBlock(std::optional<std::vector<std::uint8_t>>& tar
     return true;
 }
 
-bool TkvPEFileUtils::UpdateSizesInHeader(bool& hadChecksum) {
-    std::uint32_t const fileAlignment = GetFileAlignment();
-    std::uint32_t const sectionAlignment = GetSectionAlignment();
-    std::uint64_t const headers = AlignUp64(static_cast<std::uint64_t>(FindOffsetsMapEntryOffset(ekSectionTable, {})) +
-                                                static_cast<std::uint64_t>(FindOffsetsMapEntrySize(ekSectionTable, {})),
-                                            fileAlignment);
-    std::uint64_t image = sectionAlignment;
+// SizeOfHeaders: the end of the section table rounded to the file
+// alignment; SizeOfImage: the end of the last section rounded to the
+// section alignment. False when either is beyond 4 GiB.
+bool TkvPEFileUtils::ComputeSizes(std::uint32_t& headers, std::uint32_t& image) {
+    std::uint64_t const tableEnd = static_cast<std::uint64_t>(FindOffsetsMapEntryOffset(ekSectionTable, {})) +
+                                   static_cast<std::uint64_t>(FindOffsetsMapEntrySize(ekSectionTable, {}));
+    std::uint64_t const headerEnd = AlignUp64(tableEnd, GetFileAlignment());
+    std::uint64_t imageEnd = GetSectionAlignment();
     if (!Sections.empty()) {
-        image = AlignUp64(std::uint64_t{Sections.back().VirtualAddress} + Sections.back().VirtualSize,
-                          sectionAlignment);
+        imageEnd = AlignUp64(std::uint64_t{Sections.back().VirtualAddress} + Sections.back().VirtualSize,
+                             GetSectionAlignment());
     }
-    if (headers > 0xFFFFFFFFu || image > 0xFFFFFFFFu) {
+    if (headerEnd > 0xFFFFFFFFu || imageEnd > 0xFFFFFFFFu) {
         SetError(SInvalidPEFile);
         return false;
     }
-    auto update = [&](auto& header) {
-        header.SizeOfHeaders = static_cast<std::uint32_t>(headers);
-        header.SizeOfImage = static_cast<std::uint32_t>(image);
-        hadChecksum = header.CheckSum != 0;
-        header.CheckSum = 0;
-    };
-    IsPE32Plus() ? update(OptionalHeader64) : update(OptionalHeader32);
+    headers = static_cast<std::uint32_t>(headerEnd);
+    image = static_cast<std::uint32_t>(imageEnd);
     return true;
 }
 
+// Raw data beyond the old end of the file goes first and reaches the disk
+// before the headers name it: a module cut off before the header write
+// still reads as the module it was, with data after its last section.
 bool TkvPEFileUtils::WriteModel() {
-    if (!WriteHeaders() || !WriteMovedData()) {
+    if (!WriteSectionsData(true)) {
+        return false;
+    }
+    if (WriteStartedFlag && !SysFlushFileBuffers(FileHandle)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    if (!WriteHeaders() || !WriteSectionsData(false) || !WriteMovedBlocks()) {
         return false;
     }
     WriteStartedFlag = true;
@@ -250,15 +283,20 @@ bool TkvPEFileUtils::WriteHeaders() {
     return true;
 }
 
-// Sections held in memory (moved or loaded), then the certificate and the
-// trailing data when they moved.
-bool TkvPEFileUtils::WriteMovedData() {
+// The sections held in memory (moved, loaded or added) that lie beyond the
+// old end of the file, or the others.
+bool TkvPEFileUtils::WriteSectionsData(bool beyondOldEnd) {
     for (std::size_t i = 0; i < Sections.size(); ++i) {
-        if (SectionData[i] &&
+        if (SectionData[i] && (Sections[i].PointerToRawData >= ModuleSize) == beyondOldEnd &&
             !WriteAt(Sections[i].PointerToRawData, SectionData[i]->data(), Sections[i].SizeOfRawData)) {
             return false;
         }
     }
+    return true;
+}
+
+// The certificate and the trailing data, when they moved.
+bool TkvPEFileUtils::WriteMovedBlocks() {
     if (CertificateData) {
         auto const at = static_cast<std::uint32_t>(FindOffsetsMapEntryOffset(ekCertificates, {}));
         if (!WriteAt(at, CertificateData->data(), CertificateSize)) {

@@ -82,6 +82,10 @@ public:
     // checksum store to the module file, whether or not it succeeded; false
     // when it left the file untouched. Cleared by Open.
     bool WriteStarted() const { return WriteStartedFlag; }
+    // Runs every check and read that Close(true) makes before its first
+    // write, and nothing else: false, with the reason, when the write-back
+    // would be refused. Raises as the changing operations do.
+    bool CheckWriteBack();
 
     // ---- Queries
     std::uint32_t GetModuleSize() const;
@@ -108,6 +112,13 @@ public:
 
     // ---- Structure changes
     bool RemoveSection(std::int32_t index);
+    // Appends a section whose raw data starts where the layout ends (the
+    // header's PointerToRawData is set to that offset; its VirtualAddress
+    // must follow the last section's, and SizeOfRawData be the data's size).
+    // False, with the reason, when the section table has no room for one
+    // more header before the first section's data, or the module has data
+    // after its last section.
+    bool AddSection(const TImageSectionHeader& header, std::vector<std::uint8_t> data);
     bool SetDataDirectory(std::int32_t index, TImageDataDirectory entry);
 
     // ---- Helpers
@@ -206,14 +217,16 @@ private:
 
     // Closing
     bool WriteBack();
+    bool WriteBackChecks();
     bool CheckLayoutForWriteBack();
     bool ReadBackMovedRegions();
     bool ReadBackSection(std::int32_t index);
     bool ReadBackBlock(std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset, std::uint32_t size);
-    bool UpdateSizesInHeader(bool& hadChecksum);
+    bool ComputeSizes(std::uint32_t& headers, std::uint32_t& image);
     bool WriteModel();
     bool WriteHeaders();
-    bool WriteMovedData();
+    bool WriteSectionsData(bool beyondOldEnd);
+    bool WriteMovedBlocks();
     bool WriteAt(std::uint32_t offset, const void* data, std::uint32_t size);
     bool WriteExact(SysHandle handle, const void* data, std::uint32_t size);
     bool StoreChecksum();

@@ -18,5 +18,8 @@ inline constexpr std::u16string_view SSectionAlignmentTooSmall =
 inline constexpr std::u16string_view SNotEnoughMemoryForSection =
     u"Failed to operate with a %d-byte section because there is not enough memory.";
 inline constexpr std::u16string_view SChecksumFailed = u"Checksum calculation failed.";
+inline constexpr std::u16string_view SNoRoomForSection =
+    u"The section table has no room for another section header before the first section's data.";
+inline constexpr std::u16string_view SDataAfterLastSection = u"The module has data after its last section.";
 
 }  // namespace uMsg_kvPEFileUtils

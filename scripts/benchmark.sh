@@ -1,63 +1,121 @@
 #!/usr/bin/env bash
-# Measures the tool (not a test): one large module with a TD32 block of
-# 1 GiB, and a tree of 1,000 modules of a few MiB each. Prints the time,
-# throughput and peak memory of Quillon, and the same figures for a plain
-# copy of the same bytes (with fsync, as Quillon makes the .tds durable) as
-# the floor to compare with.
-# usage: scripts/benchmark.sh [quillon-binary] [work-folder]
+# Measures the tool (not a test) against the floor of the same durable work
+# done plainly by a small C program: per module, copy the block with pread
+# and write in 128 KiB pieces into the .tds file, fsync it and its folder,
+# and cut the module. Two workloads: one module with a TD32 block of 1 GiB,
+# and a tree of 1,000 modules of 3 MiB (-r). Each runs in alternating pairs,
+# each run from the same state (a fresh copy, earlier outputs deleted, sync,
+# a short pause); prints the median of the ratios, the medians of the times
+# and Quillon's peak memory.
+# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quillon=${1:-$root/build/release/cli/quillon}
-work=${2:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
+pairs=${2:-5}
+work=${3:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
 python=/usr/bin/python3
 [ -x "$quillon" ] || { echo "build first: scripts/build-and-run.sh (or pass the binary)"; exit 1; }
 mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
 
-base=$work/base.exe
-x86_64-w64-mingw32-gcc -O2 -s -o "$base" "$root/scripts/demo/hello.c"
+cat >"$work/floor.c" <<'EOF'
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <libgen.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
 
-# measure LABEL BYTES COMMAND...: prints seconds, MiB/s and peak RSS.
-measure() {
-  local label=$1 bytes=$2; shift 2
-  sync
-  local out
-  out=$("$python" - "$@" <<'PY'
-import resource, subprocess, sys, time
-start = time.monotonic()
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-print(time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
-PY
-)
-  local secs=${out% *} rss=${out#* }
-  awk -v l="$label" -v s="$secs" -v b="$bytes" -v r="$rss" \
-    'BEGIN { printf "%-34s %8.2f s %10.1f MiB/s %8.1f MiB peak\n", l, s, (s > 0 ? b / 1048576 / s : 0), r / 1024 }'
+enum { kPiece = 128 * 1024 };
+static char buffer[kPiece];
+
+/* Moves the block at the end of one module into its .tds file. */
+static int strip(const char *module) {
+    int in = open(module, O_RDWR);
+    off_t size = in < 0 ? -1 : lseek(in, 0, SEEK_END);
+    uint32_t block = 0;
+    if (size < 8 || pread(in, &block, 4, size - 4) != 4) return 1;
+    char tds[4096], folder[4096];
+    snprintf(tds, sizeof tds, "%.*s.tds", (int)(strrchr(module, '.') - module), module);
+    int out = open(tds, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (off_t at = size - block; at < size;) {
+        size_t piece = size - at < kPiece ? (size_t)(size - at) : kPiece;
+        if (pread(in, buffer, piece, at) != (ssize_t)piece || write(out, buffer, piece) != (ssize_t)piece) return 1;
+        at += piece;
+    }
+    strcpy(folder, tds);
+    int dir = open(dirname(folder), O_RDONLY | O_DIRECTORY);
+    int failed = fsync(out) | fsync(dir) | ftruncate(in, size - block - 32);
+    close(dir);
+    close(out);
+    close(in);
+    return failed != 0;
 }
 
-echo "== one module with a 1 GiB TD32 block"
-big=$work/big.exe
-cp "$base" "$big"
-"$python" "$root/scripts/add_td32_section.py" "$big" --block-size $((1024 * 1024 * 1024))
-block=$((1024 * 1024 * 1024))
-size=$(stat -c %s "$big")
-measure "plain copy of the block (dd+fsync)" "$block" \
-  dd if="$big" of="$work/copy.bin" bs=4M iflag=skip_bytes skip=$((size - block)) conv=fsync
-rm -f "$work/copy.bin"
-measure "quillon big.exe" "$block" "$quillon" "$big"
-cmp <(tail -c "$block" "$work/big.tds" | head -c 4) <(printf 'FB09') && echo "   big.tds starts with FB09, $(stat -c %s "$work/big.tds") bytes"
-rm -f "$big" "$work/big.tds"
+int main(int argc, char **argv) {
+    int failed = 0;
+    for (int i = 1; i < argc; ++i) failed |= strip(argv[i]);
+    return failed;
+}
+EOF
+gcc -O2 -o "$work/floor" "$work/floor.c"
+x86_64-w64-mingw32-gcc -O2 -s -o "$work/base.exe" "$root/scripts/demo/hello.c"
 
-echo "== a tree of 1,000 modules of 3 MiB (10 folders of 100)"
-tree=$work/tree
-rm -rf "$tree"
+echo "== making the modules"
+cp "$work/base.exe" "$work/big.exe"
+"$python" "$root/scripts/add_td32_section.py" "$work/big.exe" --block-size $((1024 * 1024 * 1024))
 for d in $(seq 0 9); do
-  mkdir -p "$tree/d$d"
-  cp "$base" "$tree/d$d/m0.exe"
-  "$python" "$root/scripts/add_td32_section.py" "$tree/d$d/m0.exe" --block-size $((3 * 1024 * 1024)) --seed "$d"
-  for i in $(seq 1 99); do cp "$tree/d$d/m0.exe" "$tree/d$d/m$i.exe"; done
+  mkdir -p "$work/tree.orig/d$d"
+  cp "$work/base.exe" "$work/tree.orig/d$d/m0.exe"
+  "$python" "$root/scripts/add_td32_section.py" "$work/tree.orig/d$d/m0.exe" --block-size $((3 * 1024 * 1024)) --seed "$d"
+  for i in $(seq 1 99); do cp "$work/tree.orig/d$d/m0.exe" "$work/tree.orig/d$d/m$i.exe"; done
 done
-total=$(du -sb "$tree" | cut -f1)
-measure "plain copy of the tree (cp+sync)" "$total" sh -c "cp -r '$tree' '$work/tree-copy' && sync"
-rm -rf "$work/tree-copy"
-measure "quillon -r tree/*.exe" "$total" "$quillon" -r "$tree/*.exe"
-echo "   $(find "$tree" -name '*.tds' | wc -l) .tds files written"
-rm -rf "$work"
+
+# fresh WORKLOAD: puts the workload's modules back as they were made.
+fresh() {
+  rm -rf "$work/run" && mkdir -p "$work/run"
+  if [ "$1" = single ]; then cp "$work/big.exe" "$work/run/big.exe"; else cp -r "$work/tree.orig" "$work/run/tree"; fi
+  sync
+  sleep 2
+}
+
+# timed COMMAND...: prints the wall time in seconds and the peak memory in KiB.
+timed() {
+  "$python" - "$@" <<'PY'
+import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+print(time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+PY
+}
+
+run() {
+  local workload=$1 tool=$2
+  fresh "$workload"
+  if [ "$tool" = quillon ]; then
+    if [ "$workload" = single ]; then timed "$quillon" "$work/run/big.exe"; else timed "$quillon" -r "$work/run/tree/*.exe"; fi
+  else
+    local modules=("$work/run/big.exe")
+    [ "$workload" = single ] || mapfile -d '' modules < <(find "$work/run/tree" -name '*.exe' -print0 | sort -z)
+    timed "$work/floor" "${modules[@]}"
+  fi
+}
+
+for workload in single tree; do
+  echo "== $workload: $pairs alternating pairs"
+  results=()
+  for pair in $(seq 1 "$pairs"); do
+    if [ $((pair % 2)) -eq 1 ]; then q=$(run "$workload" quillon); f=$(run "$workload" floor)
+    else f=$(run "$workload" floor); q=$(run "$workload" quillon); fi
+    echo "   pair $pair: quillon ${q% *} s, floor ${f% *} s"
+    results+=("${q% *} ${f% *} ${q#* }")
+  done
+  printf '%s\n' "${results[@]}" | "$python" -c '
+import statistics, sys
+rows = [line.split() for line in sys.stdin]
+ratios = [float(q) / float(f) for q, f, _ in rows]
+print("   median ratio %.2f (%.2f to %.2f); median quillon %.2f s, floor %.2f s; peak memory %.1f MiB" % (
+    statistics.median(ratios), min(ratios), max(ratios), statistics.median(float(r[0]) for r in rows),
+    statistics.median(float(r[1]) for r in rows), max(int(r[2]) for r in rows) / 1024))'
+done

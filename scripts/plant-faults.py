@@ -17,7 +17,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 # (what the fault does, file, text to replace, replacement)
 FAULTS = [
     ("a broken head signature is accepted", "cli/DebugInfoExtraction.cpp",
-     "if (head != kTd32Signature || block.Size", "if (block.Size"),
+     "IsTd32Block(head, trailer, block.Size, block.Size)", "IsTd32Block(kTd32Signature, trailer, block.Size, block.Size)"),
     ("a .debug section that is not the last one is accepted", "cli/DebugInfoExtraction.cpp",
      "block.SectionIndex < 0 || block.SectionIndex != editor.GetSectionCount() - 1", "block.SectionIndex < 0"),
     ("a second .debug section is ignored", "cli/DebugInfoExtraction.cpp",

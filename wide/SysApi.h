@@ -21,8 +21,10 @@ namespace sys {
 constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
 constexpr std::uint32_t kFileShareRead = 1;
+constexpr std::uint32_t kCreateNew = 1;
 constexpr std::uint32_t kCreateAlways = 2;
 constexpr std::uint32_t kOpenExisting = 3;
+constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;  // a symbolic link or junction
@@ -59,14 +61,18 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 // Path text: the characters that separate the parts of a path, and the one
 // used to join a folder and a name. Backslash and colon on Windows; the
 // slash alone on POSIX, where backslash and colon are ordinary characters.
+// POSIX shells expand wildcards before the program starts, so one mask can
+// arrive as several names; on Windows the program expands masks itself.
 #ifdef _WIN32
 inline constexpr char16_t kFolderDelimiters[] = u"\\:";
 inline constexpr char16_t kExtensionDelimiters[] = u".\\:";
 inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr bool kShellExpandsWildcards = false;
 #else
 inline constexpr char16_t kFolderDelimiters[] = u"/";
 inline constexpr char16_t kExtensionDelimiters[] = u"./";
 inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr bool kShellExpandsWildcards = true;
 #endif
 
 // ---- Process --------------------------------------------------------------
@@ -101,6 +107,11 @@ SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry);
 bool FindNextEntry(SysHandle handle, FindEntry& entry);
 bool FindCloseEntry(SysHandle handle);
 bool DeleteFileByPath(const WideString& path);
+// Gives a file another name in one step, as MoveFileEx does (write-through).
+// With replaceExisting false an existing target fails the call with
+// ERROR_ALREADY_EXISTS; with it true the target is replaced, unless it is
+// read-only (ERROR_ACCESS_DENIED).
+bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting);
 
 // Thin forms of the Windows handle functions, with their results.
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -32,11 +33,9 @@ constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint32_t kErrorFileTooLarge = 223;
 constexpr std::uint32_t kErrorCantResolveFilename = 1921;
 
-constexpr std::uint32_t kCreateNew = 1;
 constexpr std::uint32_t kOpenAlways = 4;
 constexpr std::uint32_t kTruncateExisting = 5;
 constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000u;
-constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
 constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
@@ -117,7 +116,7 @@ HandleObject* AsObject(SysHandle handle, HandleObject::Kind kind) {
 std::uint32_t AttributesOf(const struct stat& info, bool isLink) {
     std::uint32_t attributes = 0;
     if (S_ISDIR(info.st_mode)) attributes |= sys::kFileAttributeDirectory;
-    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kFileAttributeReadOnly;
+    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= sys::kFileAttributeReadOnly;
     if (isLink) attributes |= kFileAttributeReparsePoint;
     return attributes != 0 ? attributes : sys::kFileAttributeNormal;
 }
@@ -238,7 +237,7 @@ int OpenFlags(std::uint32_t desiredAccess) {
 int OpenByDisposition(const std::string& path, int flags, std::uint32_t disposition, bool& existed) {
     existed = true;
     if (disposition == sys::kOpenExisting || disposition == kTruncateExisting) return ::open(path.c_str(), flags);
-    if (disposition == kCreateNew) {
+    if (disposition == sys::kCreateNew) {
         existed = false;
         return ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
     }
@@ -412,7 +411,7 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
     if (fault::Strike()) return kInvalidHandle;
-    if (creationDisposition < kCreateNew || creationDisposition > kTruncateExisting) {
+    if (creationDisposition < sys::kCreateNew || creationDisposition > kTruncateExisting) {
         FailWith(sys::kErrorInvalidParameter);
         return kInvalidHandle;
     }
@@ -486,6 +485,29 @@ bool DeleteFileByPath(const WideString& path) {
     if (::unlink(native.c_str()) == 0) return true;
     FailWith(ErrorForPath(errno, native));
     return false;
+}
+
+// Without replacing, the target must not exist at the moment of the move:
+// renameat2 refuses atomically where the file system supports it, a hard
+// link where it does not.
+bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    return ::unlink(from.c_str()) == 0;
+}
+
+bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
+    if (fault::Strike()) return false;
+    std::string source = WideToUtf8(from), target = WideToUtf8(to);
+    struct stat info;
+    if (replaceExisting && ::stat(target.c_str(), &info) == 0 && IsReadOnlyFile(info)) {
+        FailWith(sys::kErrorAccessDenied);
+        return false;
+    }
+    bool moved = replaceExisting ? ::rename(source.c_str(), target.c_str()) == 0 : MoveWithoutReplacing(source, target);
+    if (!moved) FailWith(errno == EEXIST ? sys::kErrorAlreadyExists : ErrorForPath(errno, target));
+    return moved;
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {

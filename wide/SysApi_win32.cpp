@@ -183,6 +183,13 @@ bool DeleteFileByPath(const WideString& path) {
     return (UseWideApi ? DeleteFileW(W(path)) : DeleteFileA(Ansi(path).c_str())) != 0;
 }
 
+bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
+    if (fault::Strike()) return false;
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (UseWideApi) return MoveFileExW(W(from), W(to), flags) != 0;
+    return MoveFileExA(Ansi(from).c_str(), Ansi(to).c_str(), flags) != 0;
+}
+
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
     if (fault::Strike()) return 0xFFFFFFFFu;
     DWORD high = 0;

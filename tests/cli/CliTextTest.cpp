@@ -38,20 +38,19 @@ TEST(FormatText, FillsFieldsInOrder) {
 }
 
 #ifndef _WIN32
-TEST(ParseCommandLine, SwitchesComeBeforeTheModuleAndTheNextArgumentIsTheTdsPath) {
+TEST(ParseCommandLine, SwitchesComeBeforeTheModuleAndTheRestArePositional) {
     struct Row {
         std::vector<const char*> Args;
-        bool Valid, Recursive = false, Overwrite = false;
-        std::u16string Mask = {}, Tds = {};
+        bool Valid, Recursive = false, Overwrite = false, ListOnly = false;
+        std::vector<std::u16string> Positional = {};
     } const rows[] = {
         {{}, false},
         {{"-r"}, false},
-        {{"-w", "-r"}, false},
-        {{"a.dll", "b.tds", "c.tds"}, false},
-        {{"-R", "/W", "-r", "a.dll"}, true, true, true, u"a.dll", u""},
-        {{"a.dll", "-w"}, true, false, false, u"a.dll", u"-w"},
-        {{"-rw", "x"}, true, false, false, u"-rw", u"x"},
-        {{"a.dll", "", "c.tds"}, true, false, false, u"a.dll", u""},  // an empty argument ends the list
+        {{"-w", "-N"}, false},
+        {{"-R", "/W", "/n", "-r", "a.dll"}, true, true, true, true, {u"a.dll"}},
+        {{"a.dll", "-w", "c.dll"}, true, false, false, false, {u"a.dll", u"-w", u"c.dll"}},
+        {{"-rw", "x"}, true, false, false, false, {u"-rw", u"x"}},
+        {{"a.dll", "", "c.tds"}, true, false, false, false, {u"a.dll"}},  // an empty argument ends the list
     };
     for (auto const& row : rows) {
         std::vector<char*> argv{const_cast<char*>("quillon")};
@@ -59,12 +58,11 @@ TEST(ParseCommandLine, SwitchesComeBeforeTheModuleAndTheNextArgumentIsTheTdsPath
             argv.push_back(const_cast<char*>(arg));
         }
         InitPlatform(static_cast<int>(argv.size()), argv.data());
-        bool recursive = true, overwrite = true;
-        std::u16string mask, tds;
-        bool const valid = ParseCommandLine(recursive, overwrite, mask, tds);
-        EXPECT_EQ(valid, row.Valid) << row.Args.size();
-        if (valid) {
-            EXPECT_EQ(std::tie(recursive, overwrite, mask, tds), std::tie(row.Recursive, row.Overwrite, row.Mask, row.Tds));
+        TRunSettings settings;
+        EXPECT_EQ(ParseCommandLine(settings), row.Valid) << row.Args.size();
+        if (row.Valid) {
+            EXPECT_EQ(std::tie(settings.Recursive, settings.Overwrite, settings.ListOnly, settings.Positional),
+                      std::tie(row.Recursive, row.Overwrite, row.ListOnly, row.Positional));
         }
     }
 }

@@ -2,11 +2,13 @@
 // seam. Each failure must be reported truthfully, a write-back that says it
 // left the module untouched must have done so, and the debug block must
 // never be lost: whenever the module no longer holds it, the .tds file does.
+// The .tds path never holds part of a file, and no temporary file is left.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <optional>
 
+#include "DebugInfoAttachment.h"
 #include "DebugInfoExtraction.h"
 #include "FaultInjection.h"
 #include "TestFiles.h"
@@ -37,6 +39,10 @@ std::uint64_t WithFault(std::uint64_t failingCall, const std::function<void()>& 
 
 std::optional<Bytes> ReadIfAny(const std::filesystem::path& path) {
     return std::filesystem::exists(path) ? std::optional<Bytes>(ReadAll(path)) : std::nullopt;
+}
+
+std::size_t FilesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
 }  // namespace
@@ -72,6 +78,7 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
             run(n, ok);
             Bytes const after = ReadAll(module);
             std::optional<Bytes> const saved = ReadIfAny(tds);
+            EXPECT_EQ(FilesIn(module.parent_path()), saved ? 2u : 1u);
             if (ok) {  // a fault the code absorbed must not change the outcome
                 EXPECT_EQ(after, stripped);
                 EXPECT_EQ(saved, block);
@@ -84,6 +91,44 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
             }
         }
     }
+}
+
+// An attachment writes the block beyond the end of the module and flushes
+// it before the headers name it: cut off before, the module reads as it was.
+TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
+    Bytes const block = MakeTd32Block(70001, 3);
+    Bytes const plain = SmallModule().SpareHeaders(1).Checksum(true).Build().Image;
+    TempDir dir;
+    auto const module = dir.File("m.exe"), tds = dir.Write("m.tds", block);
+    std::u16string message;
+    auto attach = [&](std::uint64_t failingCall, bool& ok) {
+        WriteAll(module, plain);
+        message.clear();
+        return WithFault(failingCall, [&] { ok = AttachDebugInfo(Wide(module), Wide(tds), message); });
+    };
+    bool ok = false;
+    std::uint64_t const calls = attach(0, ok);
+    ASSERT_TRUE(ok) << WideToUtf8(message);
+    Bytes const attached = ReadAll(module);
+    int cutBeforeTheHeaders = 0;
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        attach(n, ok);
+        Bytes const after = ReadAll(module);
+        EXPECT_EQ(ReadAll(tds), block);
+        if (ok || after == plain) {
+            EXPECT_EQ(after, ok ? attached : plain);
+            continue;
+        }
+        EXPECT_NE(message.find(u"The debug information is still in"), std::u16string::npos) << WideToUtf8(message);
+        if (std::equal(plain.begin(), plain.end(), after.begin())) {
+            ++cutBeforeTheHeaders;
+            TkvPEFileUtils reader;
+            EXPECT_TRUE(reader.Open(Wide(module), true));
+            EXPECT_EQ(reader.GetSectionCount(), 3);
+        }
+    }
+    EXPECT_GT(cutBeforeTheHeaders, 0);
 }
 
 // Sections behind the removed one, the certificate and the trailing data

@@ -1,6 +1,8 @@
 """Runs a Quillon build (native, or Windows under Wine) in a fresh folder per
 test, on modules made from real mingw-w64 programs and DLLs with a TD32 block
 appended the way RAD-tool linkers lay it out."""
+import contextlib
+import fcntl
 import os
 import random
 import shutil
@@ -21,6 +23,9 @@ WINE_RUN = os.path.join(ROOT, "tests", "support", "wine-run.sh")
 NL = "\r\n" if WINE else "\n"
 SEP = "\\" if WINE else "/"
 
+# The system's text for a file in use (Wine words it its own way).
+SHARING = ("Sharing violation.\n" if WINE
+           else "The process cannot access the file because it is being used by another process.\n")
 FORMAT = "the module does not contain TD32 debug info or has an invalid or unknown debug info format."
 BANNER = ["Korvane TDS Debug Info Processor", "Copyright (c) 2026 Korvane. All rights reserved.", ""]
 USAGE = [
@@ -37,6 +42,8 @@ USAGE = [
     "    -r - if this switch is specified, modules are searched for in all",
     "subfolders recursively.",
     "    -w - allows you to overwrite files.",
+    "    -n - lists what would be done without changing any file.",
+    "    -a - puts the debug info of the TDS file back into the module.",
     "",
 ]
 
@@ -97,6 +104,42 @@ class Case(unittest.TestCase):
 
     def exists(self, rel):
         return os.path.lexists(self.path(rel))
+
+    def state(self):
+        """Every file below the folder with its bytes and time stamp, and the
+        folder's own time stamp, which any file made and removed changes."""
+        paths = [os.path.join(folder, name) for folder, _, names in os.walk(self.dir) for name in names]
+        files = {path: (self.read(os.path.relpath(path, self.dir)), os.stat(path).st_mtime_ns) for path in paths}
+        return files, os.stat(self.dir).st_mtime_ns
+
+    @contextlib.contextmanager
+    def locked(self, rel):
+        """Holds the file open without sharing, from another process."""
+        if not WINE:
+            with open(self.path(rel), "rb") as f:
+                fcntl.flock(f, fcntl.LOCK_EX)
+                yield
+            return
+        # A Windows program that holds the file until it reads a line; started
+        # again when Wine failed to start it.
+        holder = os.path.join(self.dir, "..", os.path.basename(self.dir) + "-holder.exe")
+        source = b'#include <windows.h>\n#include <stdio.h>\nint main(int c, char **v) {\n' \
+                 b'  if (CreateFileA(v[1], GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0) == INVALID_HANDLE_VALUE) return 1;\n' \
+                 b'  puts("locked"); fflush(stdout); getchar(); return 0;\n}\n'
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-x", "c", "-o", holder, "-"], input=source, check=True)
+        self.addCleanup(os.remove, holder)
+        for _ in range(3):
+            proc = subprocess.Popen(["/usr/lib/wine/wine64", holder, rel.replace("/", SEP)], cwd=self.dir,
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=dict(os.environ, WINEDEBUG="-all"))
+            if proc.stdout.readline().strip() == b"locked":
+                break
+            proc.communicate(timeout=60)
+        else:
+            self.fail("the holder program never held the file")
+        try:
+            yield
+        finally:
+            proc.communicate(b"\n", timeout=60)
 
     def quillon(self, *args, cwd=None):
         """Runs the program; returns the exit code and its output as lines.

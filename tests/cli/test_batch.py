@@ -3,10 +3,11 @@ walk, per-module lines, search errors, the summary and every exit code."""
 import os
 import unittest
 
-from quillon import BANNER, FORMAT, SEP, USAGE, WINE, Case, module, summary, with_block
+from quillon import BANNER, FORMAT, SEP, SHARING, USAGE, WINE, Case, module, summary, with_block
 
 INVALID = BANNER + ["Invalid command-line parameters.", ""] + USAGE + [""]
 SEARCH_ERROR = "An error occurred while searching in the following folder: "
+CREATE_EXISTS = 'unable to create a TDS file, because the "c.tds" file already exists.'
 
 
 class CommandLine(Case):
@@ -15,12 +16,13 @@ class CommandLine(Case):
         for args, code, lines in [
             (["/?"], 0, BANNER + [lead] + USAGE + [""]),
             (["-?"], 0, BANNER + [lead] + USAGE + [""]),
+            (["-h"], 0, BANNER + [lead] + USAGE + [""]),
+            (["--help"], 0, BANNER + [lead] + USAGE + [""]),
             ([], 5, INVALID),
             (["-r"], 5, INVALID),
             (["-w", "-r"], 5, INVALID),
             (["/W", "/R"], 5, INVALID),
-            (["a.dll", "b.tds", "c.tds"], 5, INVALID),
-        ]:
+        ] + [(["a.dll", "b.tds", "c.tds"], 5, INVALID)] * bool(WINE):
             with self.subTest(args=args):
                 self.assertEqual(self.quillon(*args), (code, lines))
         code, lines = self.quillon("/?", "x")  # a mask then, and a .tds path
@@ -35,6 +37,18 @@ class CommandLine(Case):
         self.assertFalse(self.exists("x.tds") or self.exists("y.tds"))
         self.assertTrue(self.exists("a.tds") and self.exists("sub/b.tds"))
 
+    @unittest.skipIf(WINE, "on Windows the program expands masks itself")
+    def test_names_a_shell_expanded_are_modules_each(self):
+        for name in ("a.dll", "b.dll", "c.dll", "d.dll"):
+            self.put(name, with_block())
+        self.assert_module_lines(self.quillon("a.dll", "b.dll", "c.dll")[1],
+                                 [("a.dll", "done."), ("b.dll", "done."), ("c.dll", "done.")], summary(3, 0))
+        self.assertEqual(self.quillon("-w", "d.dll", "a.dll")[0], 2)  # a.dll, stripped, is still a module
+        self.assertTrue(self.exists("d.tds"))
+        self.put("e.dll", with_block())
+        self.assertEqual(self.quillon("e.dll", "x.tds")[0], 0)  # no module: the .tds path
+        self.assertTrue(self.exists("x.tds") and not self.exists("e.tds"))
+
     @unittest.skipIf(WINE, "arguments and names are UTF-16 on Windows")
     def test_arguments_and_names_that_are_not_valid_utf8(self):
         self.put("x.dll", with_block())
@@ -44,6 +58,32 @@ class CommandLine(Case):
         code, lines = self.quillon("*.dll")
         self.assertEqual((code, lines[3]), (0, "bad\udcff.dll: done."))
         self.assertTrue(os.path.exists(os.path.join(self.dir.encode(), b"bad\xff.tds")))
+
+
+class ListMode(Case):
+    def test_lists_what_a_run_would_do_and_changes_nothing(self):
+        block = with_block(size=4321)
+        for name, data in (("a.dll", block), ("b.dll", module("hellodll64.dll")), ("c.dll", block), ("d.dll", block)):
+            self.put(name, data)
+        self.put("c.tds", b"earlier")
+        os.mkdir(self.path("e.tds"))
+        self.put("e.dll", block)
+        would = 'bytes of TD32 debug info would move to'
+        failures = [("b.dll", FORMAT), ("d.dll", SHARING), ("e.dll", 'unable to create the "e.tds" file.')]
+        before = self.state()
+        with self.locked("d.dll"):
+            code, lines = self.quillon("-n", "*.dll")
+            self.assertEqual(code, 2)
+            self.assert_module_lines(lines, [("a.dll", f'4321 {would} "a.tds".'), ("c.dll", CREATE_EXISTS)] + failures,
+                                     summary(1, 4))
+            code, lines = self.quillon("/N", "-w", "*.dll")
+            self.assertEqual(code, 2)
+            self.assert_module_lines(lines, [("a.dll", f'4321 {would} "a.tds".'), ("c.dll", f'4321 {would} "c.tds".')]
+                                     + failures, summary(2, 3))
+            self.assertEqual(self.state(), before)
+            # A real run fails the same modules with the same messages.
+            code, lines = self.quillon("-w", "*.dll")
+            self.assert_module_lines(lines, [("a.dll", "done."), ("c.dll", "done.")] + failures, summary(2, 3))
 
 
 class Batch(Case):

@@ -98,9 +98,6 @@ std::string CheckDone(const Bytes& input, const fs::path& module, const std::opt
         return "done, but the .tds file is not the module's former tail";
     }
     TkvPEFileUtils reader;
-    if (sectionsBefore == 1) {
-        return "";  // nothing is left to open
-    }
     if (!reader.Open(testsupport::Wide(module), true)) {
         return "done, but the module no longer opens: " + Utf8(reader.GetLastErrorText());
     }
@@ -211,9 +208,8 @@ std::string CheckPathsAndUtf8(std::span<const std::uint8_t> input) {
         argv.push_back(part.data());
     }
     InitPlatform(static_cast<int>(argv.size()), argv.data());
-    bool recursive = false, overwrite = false;
-    std::u16string mask, tdsFile;
-    if (ParseCommandLine(recursive, overwrite, mask, tdsFile) && mask.empty()) {
+    TRunSettings settings;
+    if (ParseCommandLine(settings) && (settings.Positional.empty() || settings.Positional[0].empty())) {
         return "a valid command line without a module";
     }
 #endif
@@ -235,8 +231,11 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
     Bytes const bytes(input.begin(), input.end());
     bool const overwrite = bytes.size() > 2 && (bytes[2] & 1) != 0;
     bool const earlierTds = bytes.size() > 2 && (bytes[2] & 2) != 0;
-    auto const module = Scratch().Write("m.exe", bytes), tds = Scratch().File("m.tds");
-    fs::remove(tds);
+    auto const folder = Scratch().File("extraction");
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    auto const module = folder / "m.exe", tds = folder / "m.tds";
+    testsupport::WriteAll(module, bytes);
     if (earlierTds) {
         testsupport::WriteAll(tds, kEarlierTds);
     }
@@ -252,6 +251,9 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
     }
     if (done && !message.empty()) {
         return "done, with a message";
+    }
+    if (std::distance(fs::directory_iterator(folder), {}) > 2) {
+        return "a temporary file was left beside the .tds file";
     }
     return done ? CheckDone(bytes, module, ReadIfAny(tds), sectionsBefore)
                 : CheckFailed(bytes, testsupport::ReadAll(module), ReadIfAny(tds), earlierTds, message);

@@ -298,6 +298,7 @@ TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
         crowded.AddSection(".s" + std::to_string(i), Pattern(0x1F0, i));
     }
     crowded.DebugDirectory(0, 0x10, {{0x20, 0x100, true}}).Trailing(Pattern(0x21, 99)).SymbolTable(0x2608, 1);
+    crowded.Directory(4, 0x610, 0x20);  // certificate data inside .s1 moves with it
     ModuleView const before = crowded.Build();
     ASSERT_TRUE(Open(before.Image));
     ASSERT_TRUE(editor.SetDataDirectory(12, {0x7000, 8}));
@@ -311,6 +312,7 @@ TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
     EXPECT_EQ(after.Slice(0x2800, 0x21), Pattern(0x21, 99));
     EXPECT_EQ(after.PointerToSymbolTable, 0x2808u);
     EXPECT_EQ(after.DebugDataPointers(), std::vector<std::uint32_t>{0x700});
+    EXPECT_EQ(after.Directories[4], Pair(0x810, 0x20));
 }
 
 TEST_F(Editor, WriteBackRecomputesSizesAndAStoredChecksum) {
@@ -381,4 +383,39 @@ TEST_F(Editor, UnalignedSectionMovesWithItsPointersAndKeepsTheTrailingData) {
     EXPECT_EQ(after.PointerToSymbolTable, 0x9F7u);
     EXPECT_EQ(after.Slice(0x9F7, 0x33), Pattern(0x33, 3));
     EXPECT_EQ(after.Image.size(), 0x9F7u + 0x33);
+}
+
+// A section is appended where the layout ends, with room for its header
+// before the first section's data and no data after the last section.
+TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
+    TImageSectionHeader header;
+    header.Name = {'.', 'n', 'e', 'w'};
+    header.VirtualAddress = 0x4000;
+    header.VirtualSize = header.SizeOfRawData = 0x123;
+    for (bool checksum : {false, true}) {
+        ModuleView const before = SmallModule().SpareHeaders(1).Checksum(checksum).Build();
+        ASSERT_TRUE(Open(before.Image));
+        EXPECT_THROW(editor.AddSection(header, Pattern(0x122, 5)), Exception);
+        ASSERT_TRUE(editor.AddSection(header, Pattern(0x123, 5)));
+        ModuleView const after = Written();
+        ASSERT_EQ(after.NumberOfSections, 4);
+        EXPECT_EQ(after.Sections[3].PointerToRawData, before.Image.size());
+        EXPECT_EQ(after.Slice(0x400, before.Image.size() - 0x400), before.Slice(0x400, before.Image.size() - 0x400));
+        EXPECT_EQ(after.SectionBytes(3), Pattern(0x123, 5));
+        EXPECT_EQ(after.SizeOfImage, 0x5000u);
+        EXPECT_EQ(after.CheckSum, checksum ? ReferenceImageChecksum(With32(after.Image, after.FileHeaderOffset + 84, 0)) : 0);
+    }
+    TestModuleBuilder crowded;  // 17 headers end the table 16 bytes before the first section's data
+    for (std::uint8_t i = 0; i < 17; ++i) {
+        crowded.AddSection(".s" + std::to_string(i), Pattern(0x10, i));
+    }
+    for (auto const& [image, reason] : {std::pair{crowded.DirectoryCount(10).Build().Image, SNoRoomForSection},
+                                        std::pair{SmallModule().SpareHeaders(1).Trailing(Bytes(3, 1)).Build().Image, SDataAfterLastSection}}) {
+        ASSERT_TRUE(Open(image));
+        header.VirtualAddress = 0x100000;
+        EXPECT_FALSE(editor.AddSection(header, Pattern(0x123, 5)));
+        EXPECT_EQ(editor.GetLastErrorText(), reason);
+        EXPECT_TRUE(editor.Close(true));
+        EXPECT_EQ(ReadAll(path), image);
+    }
 }

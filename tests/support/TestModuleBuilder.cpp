@@ -166,9 +166,9 @@ ModuleView TestModuleBuilder::Build() const {
     out.FileHeaderOffset = 0x84;
     out.DirectoriesOffset = out.FileHeaderOffset + 20 + OptionalHeaderSize(pe32Plus_);
     out.SectionTableOffset = out.DirectoriesOffset + directoryCount_ * 8;
-    std::uint32_t fileEnd =
-        AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * kSectionHeaderSize,
-                fileAlignment_);
+    std::uint32_t fileEnd = AlignUp(
+        out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size() + spareHeaders_) * kSectionHeaderSize,
+        fileAlignment_);
     out.Image.assign(fileEnd, 0);
     fileEnd = PlaceSections(out, fileEnd);
     std::uint32_t const certificateAt = certificateOffset_.value_or(AlignUp(fileEnd, 8));

@@ -72,6 +72,8 @@ public:
 
     TestModuleBuilder& SectionAlignment(std::uint32_t value) { return Set(sectionAlignment_, value); }
     TestModuleBuilder& DirectoryCount(std::uint32_t value) { return Set(directoryCount_, value); }
+    // Room for more section headers before the first section's data.
+    TestModuleBuilder& SpareHeaders(std::uint32_t count) { return Set(spareHeaders_, count); }
     // Default: the true size of the optional header.
     TestModuleBuilder& SizeOfOptionalHeader(std::uint16_t value) { return Set(sizeOfOptionalHeader_, value); }
     TestModuleBuilder& Directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
@@ -123,6 +125,7 @@ private:
     static constexpr std::uint32_t fileAlignment_ = 0x200;
     std::uint32_t sectionAlignment_ = 0x1000;
     std::uint32_t directoryCount_ = 16;
+    std::uint32_t spareHeaders_ = 0;
     std::optional<std::uint16_t> sizeOfOptionalHeader_;
     std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> directories_;
     std::vector<SectionDefinition> sections_;

@@ -1,0 +1,90 @@
+"""-a puts the debug information of a .tds file back into its module: on
+modules as the linker laid them out, stripping and attaching undo each other
+byte for byte, and every refusal leaves the module and the .tds file alone."""
+import os
+import unittest
+
+import pefile
+
+from quillon import (SHARING, WINE, WINE_RUN, Case, Layout, module, put32, run, summary, u32, with_block)
+
+ALREADY = "the module already contains TD32 debug info."
+
+
+class Attach(Case):
+    def test_strip_and_attach_undo_each_other(self):
+        names = ["hello32.exe", "hello64.exe", "hellodll32.dll", "hellodll64.dll"]
+        made = {name: with_block(name, 6000 + len(name)) for name in names}
+        for name, data in made.items():
+            self.put(name, data)
+        masks = ("*.exe", "*.dll")
+        self.assertEqual([self.quillon(mask)[0] for mask in masks], [0, 0])
+        stripped = {name: self.read(name) for name in names}
+        tds = {name: self.read(name[:-4] + ".tds") for name in names}
+        self.assertEqual([self.quillon("-a", mask)[0] for mask in masks], [0, 0])
+        for name in names:
+            self.assertEqual(self.read(name), made[name])
+            self.assertEqual(self.read(name[:-4] + ".tds"), tds[name])
+        self.assertEqual([self.quillon("-w", mask)[0] for mask in masks], [0, 0])
+        for name in names:
+            self.assertEqual((self.read(name), self.read(name[:-4] + ".tds")), (stripped[name], tds[name]))
+
+    def test_a_module_with_a_checksum_gets_a_fresh_one(self):
+        self.put("m.dll", module("hellodll64.dll"))  # mingw-w64 stores a CheckSum
+        block = with_block("hellodll64.dll", 3000)[-3000:]
+        self.put("m.tds", block)
+        self.assertEqual(self.quillon("-a", "m.dll")[0], 0)
+        attached = pefile.PE(data=self.read("m.dll"))
+        self.assertEqual((attached.get_warnings(), attached.verify_checksum()), ([], True))
+        self.assertNotEqual(attached.OPTIONAL_HEADER.CheckSum, 0)
+        self.assertEqual(self.quillon("-w", "m.dll")[0], 0)
+        self.assertEqual(self.read("m.tds"), block)
+
+    @unittest.skipIf(WINE, "the Windows builds write the same bytes, which the native run starts")
+    def test_an_attached_program_still_runs(self):
+        self.put("hello64.exe", module("hello64.exe"))
+        self.put("hello64.tds", with_block("hello64.exe")[-5000:])
+        program = [WINE_RUN, "/usr/lib/wine/wine64", "hello64.exe"]
+        before = run(program, self.dir)
+        self.assertEqual(self.quillon("-a", "hello64.exe")[0], 0)
+        self.assertEqual(run(program, self.dir), before)
+        self.assertEqual(before[0], 7)
+
+    def test_refusals_leave_the_module_and_the_tds_file_alone(self):
+        block = with_block(size=3000)[-3000:]
+        plain = module("hello64.exe")
+        lay = Layout(plain)
+        first_raw = min(u32(plain, lay.section(i) + 20) for i in range(lay.sections) if u32(plain, lay.section(i) + 20))
+        signed = put32(put32(plain, lay.directories + 32, len(plain) - 8), lay.directories + 36, 8)
+        # FileAlignment 32 and raw data at the first multiple of it after the table.
+        crowded = put32(put32(plain, lay.opt + 36, 32), lay.section(0) + 20, (lay.table + 40 * lay.sections + 31) // 32 * 32)
+        rows = {
+            "stripped module with its block": (with_block(size=3000), block, ALREADY),
+            "a .debug section": (plain[:lay.section(0)] + b".debug\0\0" + plain[lay.section(0) + 8:], block, ALREADY),
+            "a debug directory": (put32(plain, lay.directories + 48, 0x1000), block, "the module already has a debug "
+                                                                                   "directory."),
+            "certificate data": (signed, block, "the module is signed: attaching debug info would break its signature."),
+            "data after its last section": (plain + b"trailing", block, "the module has data after its last section."),
+            "no room for a header": (crowded, block, "the module's section table has no room for another section."),
+            "not a module": (b"MZ" * 100, block, "The file is not a valid Portable Executable file."),
+            "a .tds file that is no block": (plain, block[:-1], 'the "m.tds" file does not contain TD32 debug info.'),
+            "a .tds file that is too short": (plain, b"FB09FB09\x0c\0\0\0", 'the "m.tds" file does not contain TD32 '
+                                                                            'debug info.'),
+        }
+        self.assertLess(lay.table + 40 * (lay.sections + 1), first_raw)  # the real module has room
+        for name, (data, tds, message) in rows.items():
+            with self.subTest(name):
+                self.put("m.exe", data)
+                self.put("m.tds", tds)
+                for args in (["-a", "m.exe"], ["-n", "-a", "m.exe"]):
+                    self.assertEqual(self.quillon(*args)[1][3:], [f"m.exe: {message}", summary(0, 1), ""])
+                self.assertEqual((self.read("m.exe"), self.read("m.tds")), (data, tds))
+        os.remove(self.path("m.tds"))
+        self.assertEqual(self.quillon("-a", "m.exe")[1][3], 'm.exe: the "m.tds" file does not exist.')
+        self.put("m.tds", block)
+        with self.locked("m.exe"):
+            self.assert_module_lines(self.quillon("-a", "m.exe")[1], [("m.exe", SHARING)], summary(0, 1))
+
+
+if __name__ == "__main__":
+    unittest.main()
