@@ -7,7 +7,7 @@ namespace msg {
 
 inline constexpr std::u16string_view Banner =
     u"Korvane TDS Debug Info Processor\n\r"
-    u"Copyright (c) 2026 Korvane. All rights reserved.\n\r";
+    u"Version " QUILLON_VERSION ". Copyright (c) 2026 Korvane. All rights reserved.\n\r";
 inline constexpr std::u16string_view HelpLead =
     u"Use this tool to remove TDS debug info from a module and save it to a file.";
 inline constexpr std::u16string_view InvalidCommandLine = u"Invalid command-line parameters.\r\n";

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the builds and tests need, when missing.
-# Needs root (apt-get); says what it installs.
+# Installs the Debian packages that the builds and tests need, when missing,
+# and those named as arguments (other scripts' own needs). Needs root
+# (apt-get); says what it installs.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   wine wine64 wine32:i386
   qt6-base-dev libx11-dev libxtst-dev xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev googletest
+  "$@"
 )
 
 missing=()

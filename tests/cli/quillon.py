@@ -27,7 +27,8 @@ SEP = "\\" if WINE else "/"
 SHARING = ("Sharing violation.\n" if WINE
            else "The process cannot access the file because it is being used by another process.\n")
 FORMAT = "the module does not contain TD32 debug info or has an invalid or unknown debug info format."
-BANNER = ["Korvane TDS Debug Info Processor", "Copyright (c) 2026 Korvane. All rights reserved.", ""]
+VERSION = os.environ["QUILLON_VERSION"]  # the build's project() version
+BANNER = ["Korvane TDS Debug Info Processor", f"Version {VERSION}. Copyright (c) 2026 Korvane. All rights reserved.", ""]
 USAGE = [
     "Command line format:",
     "",
