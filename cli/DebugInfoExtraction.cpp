@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,9 +15,11 @@
 
 namespace {
 
-// The block is copied in pieces of this size, so memory stays bounded for a
-// block of any size.
-constexpr std::uint32_t kCopyChunkSize = 4u << 20;
+// The block is copied in pieces of this size: memory stays bounded for a
+// block of any size, and a piece that fits in the processor's caches is not
+// carried through main memory twice more (measured here: 64 KiB to 1 MiB
+// copy at the speed of a plain pread/write loop, 4 MiB pieces at half).
+constexpr std::uint32_t kCopyChunkSize = 128u << 10;
 // A larger FileAlignment lets a write-back place raw data gigabytes away.
 constexpr std::uint32_t kLargestFileAlignment = 0x10000;
 // Names tried for the temporary file beside the .tds path.
@@ -207,12 +210,13 @@ private:
 // Copies the block from the module into the .tds file in bounded pieces.
 Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, bool& writeFailed)
 {
-    std::vector<std::uint8_t> buffer(std::min(block.Size, kCopyChunkSize));
+    // Every byte is read before it is written: no need to zero the buffer.
+    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::min(block.Size, kCopyChunkSize));
     for (std::uint32_t done = 0; done < block.Size;) {
         const std::uint32_t piece = std::min(block.Size - done, kCopyChunkSize);
-        if (!editor.ReadFileData(buffer.data(), piece, std::int64_t{block.Start} + done, false))
+        if (!editor.ReadFileData(buffer.get(), piece, std::int64_t{block.Start} + done, false))
             return Check::EditorFailure;
-        if (!output.Write(buffer.data(), piece)) {
+        if (!output.Write(buffer.get(), piece)) {
             writeFailed = true;
             return Check::Ok;
         }

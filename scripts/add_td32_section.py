@@ -32,7 +32,8 @@ def pe_checksum(data, checksum_offset):
 
 
 def td32_block(size, rng):
-    return b"FB09" + rng.randbytes(size - 12) + b"FB09" + struct.pack("<I", size)
+    body = b"".join(rng.randbytes(min(1 << 20, size - 12 - i)) for i in range(0, size - 12, 1 << 20))
+    return b"FB09" + body + b"FB09" + struct.pack("<I", size)
 
 
 def add_section(data, block_size, dir_size=1, checksum=False, rng=None):

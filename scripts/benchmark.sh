@@ -14,6 +14,7 @@ quillon=${1:-$root/build/release/cli/quillon}
 pairs=${2:-5}
 work=${3:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
 python=/usr/bin/python3
+[ -x /usr/bin/time ] || "$root/scripts/setup-debian.sh" time
 [ -x "$quillon" ] || { echo "build first: scripts/build-and-run.sh (or pass the binary)"; exit 1; }
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
@@ -80,14 +81,12 @@ fresh() {
   sleep 2
 }
 
-# timed COMMAND...: prints the wall time in seconds and the peak memory in KiB.
+# timed COMMAND...: prints the wall time in seconds and the peak memory in
+# KiB, as GNU time measures them (a timer that forks a bigger process would
+# count that copy's memory too).
 timed() {
-  "$python" - "$@" <<'PY'
-import resource, subprocess, sys, time
-start = time.monotonic()
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
-print(time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
-PY
+  /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null
+  cat "$work/time"
 }
 
 run() {

@@ -7,7 +7,10 @@
 
 namespace {
 
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+// The read size of the checksum pass: the sum runs at the same speed for
+// reads of 64 KiB to 4 MiB (measured cold and warm), and the smaller buffer
+// keeps the peak memory down.
+constexpr std::size_t kChunkSize = std::size_t{128} << 10;
 // Bytes summed between two folds of the running total, so that the 64-bit
 // total cannot overflow whatever the size handed to Add.
 constexpr std::size_t kFoldInterval = std::size_t{1} << 24;
