@@ -25,7 +25,10 @@ if(WIN32)
   if(QUILLON_SAMPLE)
     install(TARGETS Marrowby RUNTIME DESTINATION .)
   endif()
-  install(FILES ${readme} DESTINATION .)
+  # Windows text files end their lines with CR LF.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/third-party-notices.txt ${CMAKE_BINARY_DIR}/THIRD-PARTY.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${readme} ${CMAKE_BINARY_DIR}/THIRD-PARTY.txt DESTINATION .)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_PACKAGE_FILE_NAME quillon-${PROJECT_VERSION}-win64)
   else()
