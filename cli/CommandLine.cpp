@@ -5,24 +5,20 @@
 namespace {
 
 // Moves to the next argument when there is one.
-bool Advance(int& index)
-{
-    if (GetArgumentCount() < index + 1)
-        return false;
+bool Advance(int& index) {
+    if (GetArgumentCount() < index + 1) return false;
     ++index;
     return true;
 }
 
-bool IsSwitch(const std::u16string& argument, char16_t letter)
-{
+bool IsSwitch(const std::u16string& argument, char16_t letter) {
     const std::u16string dash{u'-', letter};
     const std::u16string slash{u'/', letter};
     return SameTextIgnoreCase(argument, dash) || SameTextIgnoreCase(argument, slash);
 }
 
 // Sets the flag of a switch argument; false for any other argument.
-bool TakeSwitch(const std::u16string& argument, TRunSettings& settings)
-{
+bool TakeSwitch(const std::u16string& argument, TRunSettings& settings) {
     for (auto [letter, flag] : {std::pair{u'r', &settings.Recursive}, std::pair{u'w', &settings.Overwrite},
                                 std::pair{u'n', &settings.ListOnly}, std::pair{u'a', &settings.Attach}}) {
         if (IsSwitch(argument, letter)) {
@@ -35,15 +31,12 @@ bool TakeSwitch(const std::u16string& argument, TRunSettings& settings)
 
 }  // namespace
 
-bool ParseCommandLine(TRunSettings& settings)
-{
+bool ParseCommandLine(TRunSettings& settings) {
     settings = TRunSettings{};
     int index = 0;
-    if (!Advance(index))
-        return false;
+    if (!Advance(index)) return false;
     while (TakeSwitch(GetArgument(index), settings)) {
-        if (!Advance(index))
-            return false;
+        if (!Advance(index)) return false;
     }
     do {
         settings.Positional.push_back(GetArgument(index));

@@ -7,8 +7,7 @@ namespace {
 constexpr char16_t kLineEnd[] = u"\r\n";
 }
 
-std::u16string WrapLine(const std::u16string& line, int width)
-{
+std::u16string WrapLine(const std::u16string& line, int width) {
     // 0-based form of the wrap: p is the first character not yet emitted.
     const std::size_t w = static_cast<std::size_t>(width);
     std::u16string result;
@@ -16,8 +15,7 @@ std::u16string WrapLine(const std::u16string& line, int width)
     while (line.size() - p > w) {
         const std::size_t start = p;
         std::size_t q = start + w;  // the character just after a full line
-        while (q > start && line[q] != u' ')
-            --q;
+        while (q > start && line[q] != u' ') --q;
         if (line[q] == u' ') {
             result.append(line, start, q - start).append(kLineEnd);
             p = q + 1;
@@ -30,8 +28,7 @@ std::u16string WrapLine(const std::u16string& line, int width)
     return result;
 }
 
-std::u16string WrapText(const std::u16string& text, int width)
-{
+std::u16string WrapText(const std::u16string& text, int width) {
     std::u16string result;
     std::u16string current;
     for (char16_t c : text) {
@@ -47,12 +44,6 @@ std::u16string WrapText(const std::u16string& text, int width)
     return result;
 }
 
-void WriteConsoleLine(const std::u16string& text)
-{
-    WriteStdOut(WrapText(text, ConsoleWidth) + kLineEnd);
-}
+void WriteConsoleLine(const std::u16string& text) { WriteStdOut(WrapText(text, ConsoleWidth) + kLineEnd); }
 
-void PrintUsage()
-{
-    WriteConsoleLine(std::u16string(msg::UsageText));
-}
+void PrintUsage() { WriteConsoleLine(std::u16string(msg::UsageText)); }

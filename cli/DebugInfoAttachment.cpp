@@ -19,8 +19,7 @@ constexpr std::uint32_t kEntryAndPadding = kDebugEntrySize + 4;
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool ReadAt(SysHandle file, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size)
-{
+bool ReadAt(SysHandle file, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size) {
     std::int32_t high = 0;
     SysSetLastError(0);
     if (SysSetFilePointer(file, static_cast<std::int32_t>(offset), &high, sys::kFileBegin) == 0xFFFFFFFFu &&
@@ -31,8 +30,7 @@ bool ReadAt(SysHandle file, std::uint32_t offset, std::uint8_t* buffer, std::uin
 }
 
 // The whole .tds file, which must be one TD32 block.
-bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& errorText)
-{
+bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& errorText) {
     if (!IsExistingFile(tdsPath)) {
         errorText = FormatText(msg::TdsMissing, {tdsPath});
         return false;
@@ -47,8 +45,7 @@ bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& e
         block.resize(size);
         read = ReadAt(file, 0, block.data(), size);
     }
-    if (file != kInvalidHandle)
-        SysCloseHandle(file);
+    if (file != kInvalidHandle) SysCloseHandle(file);
     if (!read) {
         errorText = FormatText(msg::TdsReadFailed, {tdsPath});
         return false;
@@ -61,8 +58,7 @@ bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& e
     return true;
 }
 
-bool EndsWithTd32Block(TkvPEFileUtils& editor)
-{
+bool EndsWithTd32Block(TkvPEFileUtils& editor) {
     std::array<std::uint8_t, 8> tail{};
     std::array<std::uint8_t, 4> head{};
     std::uint32_t const size = editor.GetModuleSize();
@@ -73,41 +69,34 @@ bool EndsWithTd32Block(TkvPEFileUtils& editor)
 }
 
 // The reason the module takes no block, or an empty text.
-std::u16string ModuleRefusal(TkvPEFileUtils& editor)
-{
+std::u16string ModuleRefusal(TkvPEFileUtils& editor) {
     std::uint64_t dataEnd = 0;
     for (std::int32_t i = 0; i < editor.GetSectionCount(); ++i) {
         TImageSectionHeader const section = editor.GetSectionHeader(i);
-        if (IsDebugSectionName(section.ToBytes()))
-            return std::u16string(msg::AlreadyHasDebugInfo);
+        if (IsDebugSectionName(section.ToBytes())) return std::u16string(msg::AlreadyHasDebugInfo);
         if (section.PointerToRawData != 0 && section.SizeOfRawData != 0)
             dataEnd = std::max(dataEnd, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
     }
-    if (EndsWithTd32Block(editor))
-        return std::u16string(msg::AlreadyHasDebugInfo);
+    if (EndsWithTd32Block(editor)) return std::u16string(msg::AlreadyHasDebugInfo);
     auto const directory = [&](std::int32_t index) {
         return editor.GetDataDirectoryCount() > index ? editor.GetDataDirectory(index) : TImageDataDirectory{};
     };
-    if (directory(kDebugDirectoryIndex) != TImageDataDirectory{})
-        return std::u16string(msg::HasDebugDirectory);
+    if (directory(kDebugDirectoryIndex) != TImageDataDirectory{}) return std::u16string(msg::HasDebugDirectory);
     if (directory(4).Size != 0)  // certificates: the signature covers the module as it is
         return std::u16string(msg::IsSigned);
-    if (editor.GetModuleSize() > dataEnd)
-        return std::u16string(msg::HasTrailingData);
+    if (editor.GetModuleSize() > dataEnd) return std::u16string(msg::HasTrailingData);
     return {};
 }
 
 // The section as linkers write it, starting where the module ends, at the
 // next section alignment after the last section; false when that lies
 // beyond 4 GiB.
-bool DebugSection(TkvPEFileUtils& editor, const Bytes& block, TImageSectionHeader& section, Bytes& raw)
-{
+bool DebugSection(TkvPEFileUtils& editor, const Bytes& block, TImageSectionHeader& section, Bytes& raw) {
     TImageSectionHeader const last = editor.GetSectionHeader(editor.GetSectionCount() - 1);
     std::uint64_t const alignment = editor.GetSectionAlignment();
     std::uint64_t const start =
         (std::uint64_t{last.VirtualAddress} + std::max(last.VirtualSize, 1u) + alignment - 1) / alignment * alignment;
-    if (start + block.size() + kEntryAndPadding > 0xFFFFFFFFu)
-        return false;
+    if (start + block.size() + kEntryAndPadding > 0xFFFFFFFFu) return false;
     section.Name = {'.', 'd', 'e', 'b', 'u', 'g', 0, 0};
     section.VirtualAddress = static_cast<std::uint32_t>(start);
     section.VirtualSize = section.SizeOfRawData = static_cast<std::uint32_t>(block.size()) + kEntryAndPadding;
@@ -125,18 +114,15 @@ bool DebugSection(TkvPEFileUtils& editor, const Bytes& block, TImageSectionHeade
 
 // Every check of an attachment, and the change in the editor's model.
 bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-             std::uint32_t& blockSize, std::u16string& errorText)
-{
+             std::uint32_t& blockSize, std::u16string& errorText) {
     Bytes block;
-    if (!ReadTdsBlock(tdsPath, block, errorText))
-        return false;
+    if (!ReadTdsBlock(tdsPath, block, errorText)) return false;
     if (!editor.Open(modulePath, false)) {
         errorText = EditorText(editor);
         return false;
     }
     errorText = ModuleRefusal(editor);
-    if (!errorText.empty())
-        return false;
+    if (!errorText.empty()) return false;
     Bytes raw;
     TImageSectionHeader section;
     if (!DebugSection(editor, block, section, raw)) {
@@ -158,24 +144,19 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
 
 }  // namespace
 
-bool AttachDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, std::u16string& errorText)
-{
+bool AttachDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, std::u16string& errorText) {
     errorText.clear();
     TkvPEFileUtils editor;
     std::uint32_t blockSize = 0;
-    if (!Prepare(editor, modulePath, tdsPath, blockSize, errorText))
-        return false;
-    if (editor.Close(true))
-        return true;
+    if (!Prepare(editor, modulePath, tdsPath, blockSize, errorText)) return false;
+    if (editor.Close(true)) return true;
     errorText = EditorText(editor);
-    if (editor.WriteStarted())
-        errorText += u" " + FormatText(msg::DebugInfoStillInTds, {tdsPath});
+    if (editor.WriteStarted()) errorText += u" " + FormatText(msg::DebugInfoStillInTds, {tdsPath});
     return false;
 }
 
 bool CheckAttachDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, std::uint32_t& blockSize,
-                          std::u16string& errorText)
-{
+                          std::u16string& errorText) {
     errorText.clear();
     TkvPEFileUtils editor;
     return Prepare(editor, modulePath, tdsPath, blockSize, errorText);

@@ -35,45 +35,37 @@ struct DebugBlock {
 
 enum class Check { Ok, EditorFailure, FormatFailure };
 
-Check ReadWord(TkvPEFileUtils& editor, std::int64_t offset, bool fromEnd, std::uint32_t& value)
-{
+Check ReadWord(TkvPEFileUtils& editor, std::int64_t offset, bool fromEnd, std::uint32_t& value) {
     std::array<std::uint8_t, 4> bytes{};
-    if (!editor.ReadFileData(bytes.data(), 4, offset, fromEnd))
-        return Check::EditorFailure;
+    if (!editor.ReadFileData(bytes.data(), 4, offset, fromEnd)) return Check::EditorFailure;
     value = ReadLe32(bytes, 0);
     return Check::Ok;
 }
 
 // Index of the single ".debug" section: -1 when there is none, -2 when
 // there are several.
-int FindDebugSection(TkvPEFileUtils& editor)
-{
+int FindDebugSection(TkvPEFileUtils& editor) {
     int index = -1;
     for (int i = 0; i < editor.GetSectionCount(); ++i) {
-        if (IsDebugSectionName(editor.GetSectionHeader(i).ToBytes()))
-            index = index == -1 ? i : -2;
+        if (IsDebugSectionName(editor.GetSectionHeader(i).ToBytes())) index = index == -1 ? i : -2;
     }
     return index;
 }
 
 // The section holds the block, ends at the end of the file, is the last
 // one, and the debug directory (when set) lies inside it.
-bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block)
-{
+bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block) {
     // Removing the only section would leave a module that no loader accepts.
     if (block.SectionIndex < 1 || block.SectionIndex != editor.GetSectionCount() - 1 ||
         editor.GetFileAlignment() > kLargestFileAlignment)
         return false;
     const TImageSectionHeader section = editor.GetSectionHeader(block.SectionIndex);
     const std::uint64_t rawEnd = std::uint64_t{section.PointerToRawData} + section.SizeOfRawData;
-    if (section.PointerToRawData > block.Start || rawEnd != editor.GetModuleSize())
-        return false;
-    if (editor.GetDataDirectoryCount() <= kDebugDirectoryIndex)
-        return true;
+    if (section.PointerToRawData > block.Start || rawEnd != editor.GetModuleSize()) return false;
+    if (editor.GetDataDirectoryCount() <= kDebugDirectoryIndex) return true;
     const TImageDataDirectory directory = editor.GetDataDirectory(kDebugDirectoryIndex);
     block.DirectoryRva = directory.RVA;
-    if (directory.RVA == 0)
-        return true;
+    if (directory.RVA == 0) return true;
     const std::uint64_t directoryEnd = std::uint64_t{directory.RVA} + std::uint64_t{kDebugEntrySize} * directory.Size;
     const std::uint64_t sectionEnd = std::uint64_t{section.VirtualAddress} + section.VirtualSize;
     return section.VirtualAddress <= directory.RVA && directoryEnd <= sectionEnd;
@@ -81,25 +73,18 @@ bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block)
 
 // Reads the trailer, the size word and the head signature, and finds the
 // section that must hold the block.
-Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block)
-{
+Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block) {
     std::uint32_t trailer = 0;
-    if (ReadWord(editor, -8, true, trailer) != Check::Ok)
-        return Check::EditorFailure;
-    if (trailer != kTd32Signature)
-        return Check::FormatFailure;
-    if (ReadWord(editor, -4, true, block.Size) != Check::Ok)
-        return Check::EditorFailure;
-    if (editor.GetModuleSize() <= block.Size)
-        return Check::FormatFailure;
+    if (ReadWord(editor, -8, true, trailer) != Check::Ok) return Check::EditorFailure;
+    if (trailer != kTd32Signature) return Check::FormatFailure;
+    if (ReadWord(editor, -4, true, block.Size) != Check::Ok) return Check::EditorFailure;
+    if (editor.GetModuleSize() <= block.Size) return Check::FormatFailure;
     block.Start = editor.GetModuleSize() - block.Size;
     std::uint32_t head = 0;
-    if (ReadWord(editor, block.Start, false, head) != Check::Ok)
-        return Check::EditorFailure;
+    if (ReadWord(editor, block.Start, false, head) != Check::Ok) return Check::EditorFailure;
     // A block shorter than its head and trailer is a trailer alone: removing
     // the section for it would throw away the rest of the section's data.
-    if (!IsTd32Block(head, trailer, block.Size, block.Size))
-        return Check::FormatFailure;
+    if (!IsTd32Block(head, trailer, block.Size, block.Size)) return Check::FormatFailure;
     block.SectionIndex = FindDebugSection(editor);
     return BlockSitsInSection(editor, block) ? Check::Ok : Check::FormatFailure;
 }
@@ -107,25 +92,19 @@ Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block)
 // The checks that need no module: a .tds path that is the module itself,
 // or an existing file that may not be replaced.
 std::optional<std::u16string> RefuseTdsPath(const std::u16string& modulePath, const std::u16string& tdsPath,
-                                            bool overwrite)
-{
-    if (SysIsSameFile(modulePath, tdsPath))
-        return FormatText(msg::TdsIsTheModule, {tdsPath});
-    if (!IsExistingFile(tdsPath))
-        return std::nullopt;
-    if (!overwrite)
-        return FormatText(msg::TdsExists, {tdsPath});
+                                            bool overwrite) {
+    if (SysIsSameFile(modulePath, tdsPath)) return FormatText(msg::TdsIsTheModule, {tdsPath});
+    if (!IsExistingFile(tdsPath)) return std::nullopt;
+    if (!overwrite) return FormatText(msg::TdsExists, {tdsPath});
     // A shell can expand "*.dll" into two names, handing the second module
     // over as the .tds path: replacing it would destroy a module.
-    if (IsPeModule(tdsPath))
-        return FormatText(msg::TdsIsAModule, {tdsPath});
+    if (IsPeModule(tdsPath)) return FormatText(msg::TdsIsAModule, {tdsPath});
     return std::nullopt;
 }
 
 // What creating the .tds file would meet without creating it: a folder at
 // its path, no folder for it, or a read-only file that is not replaced.
-bool TdsFileCreatable(const std::u16string& tdsPath)
-{
+bool TdsFileCreatable(const std::u16string& tdsPath) {
     const std::uint32_t attributes = GetPathAttributes(tdsPath);
     if (attributes != sys::kInvalidFileAttributes)
         return (attributes & (sys::kFileAttributeDirectory | sys::kFileAttributeReadOnly)) == 0;
@@ -147,40 +126,34 @@ public:
     TdsOutput& operator=(const TdsOutput&) = delete;
     ~TdsOutput() { Discard(); }
 
-    bool Create()
-    {
+    bool Create() {
         for (int i = 0; i < kTemporaryNames; ++i) {
             temporary_ = path_ + u"." + IntToText(i) + u".tmp";
             handle_ = CreateFileByPath(temporary_, sys::kGenericWrite, 0, nullptr, sys::kCreateNew,
                                        sys::kFileAttributeNormal, nullptr);
-            if (handle_ != kInvalidHandle)
-                return true;
-            if (SysGetLastError() != sys::kErrorFileExists && SysGetLastError() != sys::kErrorAlreadyExists)
-                break;
+            if (handle_ != kInvalidHandle) return true;
+            if (SysGetLastError() != sys::kErrorFileExists && SysGetLastError() != sys::kErrorAlreadyExists) break;
         }
         temporary_.clear();
         return false;
     }
 
-    bool Write(const std::uint8_t* data, std::uint32_t size)
-    {
+    bool Write(const std::uint8_t* data, std::uint32_t size) {
         std::uint32_t written = 0;
         return SysWriteFile(handle_, data, size, &written) && written == size;
     }
 
     // Flushes and closes the temporary file, moves it to the .tds path and
     // makes the folder entry durable.
-    Placed MoveIntoPlace(bool replaceExisting)
-    {
+    Placed MoveIntoPlace(bool replaceExisting) {
         bool ok = SysFlushFileBuffers(handle_);
         ok = SysCloseHandle(handle_) && ok;
         handle_ = kInvalidHandle;
-        if (!ok)
-            return Placed::WriteFailed;
+        if (!ok) return Placed::WriteFailed;
         if (!SysMoveFile(temporary_, path_, replaceExisting)) {
             const std::uint32_t error = SysGetLastError();
             return error == sys::kErrorAlreadyExists || error == sys::kErrorFileExists ? Placed::Exists
-                                                                                        : Placed::CreateFailed;
+                                                                                       : Placed::CreateFailed;
         }
         temporary_.clear();
         moved_ = true;
@@ -190,14 +163,10 @@ public:
     void Keep() { keep_ = true; }
 
 private:
-    void Discard()
-    {
-        if (handle_ != kInvalidHandle)
-            SysCloseHandle(handle_);
-        if (!temporary_.empty())
-            DeleteFileByPath(temporary_);
-        if (moved_ && !keep_)
-            DeleteFileByPath(path_);
+    void Discard() {
+        if (handle_ != kInvalidHandle) SysCloseHandle(handle_);
+        if (!temporary_.empty()) DeleteFileByPath(temporary_);
+        if (moved_ && !keep_) DeleteFileByPath(path_);
     }
 
     std::u16string path_;
@@ -208,8 +177,7 @@ private:
 };
 
 // Copies the block from the module into the .tds file in bounded pieces.
-Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, bool& writeFailed)
-{
+Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, bool& writeFailed) {
     // Every byte is read before it is written: no need to zero the buffer.
     auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::min(block.Size, kCopyChunkSize));
     for (std::uint32_t done = 0; done < block.Size;) {
@@ -229,8 +197,7 @@ Check CopyBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& outp
 // the editor's model, with every refusal the write-back would give: all
 // that can be known before anything is written.
 bool PrepareModule(TkvPEFileUtils& editor, const std::u16string& modulePath, DebugBlock& block,
-                   std::u16string& errorText)
-{
+                   std::u16string& errorText) {
     if (!editor.Open(modulePath, false)) {
         errorText = EditorText(editor);
         return false;
@@ -242,8 +209,7 @@ bool PrepareModule(TkvPEFileUtils& editor, const std::u16string& modulePath, Deb
     }
     // Directory 6 is cleared first, so the section removal finds no debug
     // entries to move along.
-    if (block.DirectoryRva != 0)
-        editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});
+    if (block.DirectoryRva != 0) editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});
     editor.RemoveSection(block.SectionIndex);
     if (!editor.CheckWriteBack()) {
         errorText = EditorText(editor);
@@ -254,8 +220,7 @@ bool PrepareModule(TkvPEFileUtils& editor, const std::u16string& modulePath, Deb
 
 // Writes the block to the .tds path: false with the message on failure.
 bool SaveBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& output, const std::u16string& tdsPath,
-               bool overwrite, std::u16string& errorText)
-{
+               bool overwrite, std::u16string& errorText) {
     if (!output.Create()) {
         errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
         return false;
@@ -278,15 +243,13 @@ bool SaveBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& outpu
 // Every check of an extraction, in the order a run makes them, before
 // anything is created or written: the .tds path, the module and its block,
 // the write-back, and whether the .tds file can be put in place.
-bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-             bool overwrite, DebugBlock& block, std::u16string& errorText)
-{
+bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
+             DebugBlock& block, std::u16string& errorText) {
     if (auto refusal = RefuseTdsPath(modulePath, tdsPath, overwrite)) {
         errorText = *refusal;
         return false;
     }
-    if (!PrepareModule(editor, modulePath, block, errorText))
-        return false;
+    if (!PrepareModule(editor, modulePath, block, errorText)) return false;
     if (!TdsFileCreatable(tdsPath)) {
         errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
         return false;
@@ -297,22 +260,18 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
 // One extraction. The module is checked before the .tds file is created, so
 // a module that fails leaves an existing .tds file alone.
 bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-                       bool overwrite, std::u16string& errorText)
-{
+                       bool overwrite, std::u16string& errorText) {
     DebugBlock block;
-    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText))
-        return false;
+    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText)) return false;
     TdsOutput output(tdsPath);
-    if (!SaveBlock(editor, block, output, tdsPath, overwrite, errorText))
-        return false;
+    if (!SaveBlock(editor, block, output, tdsPath, overwrite, errorText)) return false;
     try {
         if (editor.Close(true)) {
             output.Keep();
             return true;
         }
     } catch (...) {
-        if (editor.WriteStarted())
-            output.Keep();
+        if (editor.WriteStarted()) output.Keep();
         throw;
     }
     // The block stays in the .tds file whenever the module may no longer
@@ -327,20 +286,17 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
 
 }  // namespace
 
-std::u16string EditorText(TkvPEFileUtils& editor)
-{
+std::u16string EditorText(TkvPEFileUtils& editor) {
     std::u16string text = editor.GetLastErrorText();
     return text.empty() ? std::u16string(msg::UnknownError) : text;
 }
 
-bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader)
-{
+bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader) {
     static constexpr std::uint8_t kName[6] = {'.', 'd', 'e', 'b', 'u', 'g'};
     return std::equal(kName, kName + 6, sectionHeader.begin()) && sectionHeader[6] == 0;
 }
 
-bool IsPeModule(const std::u16string& path)
-{
+bool IsPeModule(const std::u16string& path) {
     TkvPEFileUtils probe;
     const bool isModule = probe.Open(path, true);
     probe.Close(false);
@@ -348,27 +304,23 @@ bool IsPeModule(const std::u16string& path)
 }
 
 bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
-                      std::u16string& errorText)
-{
+                      std::u16string& errorText) {
     errorText.clear();
     TkvPEFileUtils editor;
     try {
         return ExtractWithEditor(editor, modulePath, tdsPath, overwrite, errorText);
     } catch (...) {
-        if (errorText.empty())
-            errorText = EditorText(editor);
+        if (errorText.empty()) errorText = EditorText(editor);
         throw;
     }
 }
 
 bool CheckDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
-                    std::uint32_t& blockSize, std::u16string& errorText)
-{
+                    std::uint32_t& blockSize, std::u16string& errorText) {
     errorText.clear();
     TkvPEFileUtils editor;
     DebugBlock block;
-    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText))
-        return false;
+    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText)) return false;
     blockSize = block.Size;
     return true;
 }

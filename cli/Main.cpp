@@ -12,16 +12,14 @@
 
 namespace {
 
-int ReportEscapedException(const std::u16string& description)
-{
+int ReportEscapedException(const std::u16string& description) {
     WriteStdErr((description.empty() ? u"Exception" : description) + u"\r\n");
     return 1;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         InitPlatform(argc, argv);
         return RunQuillon();

@@ -8,41 +8,27 @@
 
 namespace {
 
-bool IsFolder(const FindEntry& entry)
-{
-    return (entry.Attributes & sys::kFileAttributeDirectory) != 0;
-}
+bool IsFolder(const FindEntry& entry) { return (entry.Attributes & sys::kFileAttributeDirectory) != 0; }
 
 // A folder that is a link (symbolic link, junction) is not walked: one that
 // points back up the tree would make the walk endless and process the same
 // modules again and again.
-bool IsLinkedFolder(const FindEntry& entry)
-{
-    return (entry.Attributes & sys::kFileAttributeReparsePoint) != 0;
-}
+bool IsLinkedFolder(const FindEntry& entry) { return (entry.Attributes & sys::kFileAttributeReparsePoint) != 0; }
 
 // "No more files" and "file not found" end a search normally; anything else
 // is a search error.
-bool IsSearchError(std::uint32_t code)
-{
-    return code != sys::kErrorNoMoreFiles && code != sys::kErrorFileNotFound;
-}
+bool IsSearchError(std::uint32_t code) { return code != sys::kErrorNoMoreFiles && code != sys::kErrorFileNotFound; }
 
-void ReportSearchError(const std::u16string& folder)
-{
-    WriteConsoleLine(FormatText(msg::SearchError, {folder}));
-}
+void ReportSearchError(const std::u16string& folder) { WriteConsoleLine(FormatText(msg::SearchError, {folder})); }
 
 // Runs visit on every entry of a folder search; false on a search error
 // (which has been reported).
 template <typename Visit>
-bool ForEachEntry(const std::u16string& mask, const std::u16string& searchFolder, Visit visit)
-{
+bool ForEachEntry(const std::u16string& mask, const std::u16string& searchFolder, Visit visit) {
     FindEntry entry;
     SysHandle handle = FindFirstEntry(mask, entry);
     if (handle == kInvalidHandle) {
-        if (!IsSearchError(SysGetLastError()))
-            return true;
+        if (!IsSearchError(SysGetLastError())) return true;
         ReportSearchError(searchFolder);
         return false;
     }
@@ -51,14 +37,12 @@ bool ForEachEntry(const std::u16string& mask, const std::u16string& searchFolder
     } while (FindNextEntry(handle, entry));
     const bool ok = !IsSearchError(SysGetLastError());
     FindCloseEntry(handle);
-    if (!ok)
-        ReportSearchError(searchFolder);
+    if (!ok) ReportSearchError(searchFolder);
     return ok;
 }
 
 void ProcessOneModule(const std::u16string& modulePath, const std::u16string& tdsFile, const TModuleAction& action,
-                      int& processed, int& failed)
-{
+                      int& processed, int& failed) {
     const std::u16string tdsPath = tdsFile.empty() ? ReplaceExtension(modulePath, u".tds") : tdsFile;
     std::u16string message;
     ++(action(modulePath, tdsPath, message) ? processed : failed);
@@ -67,19 +51,15 @@ void ProcessOneModule(const std::u16string& modulePath, const std::u16string& td
 
 }  // namespace
 
-std::u16string JoinPath(const std::u16string& folder, const std::u16string& name)
-{
-    if (folder.empty())
-        return name;
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
+    if (folder.empty()) return name;
     const std::u16string_view delimiters(kFolderDelimiters);
-    if (delimiters.find(folder.back()) != std::u16string_view::npos)
-        return folder + name;
+    if (delimiters.find(folder.back()) != std::u16string_view::npos) return folder + name;
     return folder + kPathSeparator + name;
 }
 
 bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive,
-                    const TModuleAction& action, int& processed, int& failed)
-{
+                    const TModuleAction& action, int& processed, int& failed) {
     processed = 0;
     failed = 0;
     const std::u16string searchFolder = ExtractFolderPart(mask);
@@ -88,19 +68,16 @@ bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, b
         if (!IsFolder(entry))
             ProcessOneModule(JoinPath(searchFolder, entry.FileName), tdsFile, action, processed, failed);
     });
-    if (!recursive)
-        return result;
+    if (!recursive) return result;
 
     const std::u16string namePattern = ExtractNamePart(mask);
     bool subfoldersOk = true;
     const bool listed = ForEachEntry(JoinPath(searchFolder, u"*"), searchFolder, [&](const FindEntry& entry) {
-        if (!IsFolder(entry) || IsLinkedFolder(entry) || entry.FileName == u"." || entry.FileName == u"..")
-            return;
+        if (!IsFolder(entry) || IsLinkedFolder(entry) || entry.FileName == u"." || entry.FileName == u"..") return;
         int subProcessed = 0;
         int subFailed = 0;
         const std::u16string subMask = JoinPath(JoinPath(searchFolder, entry.FileName), namePattern);
-        if (!ProcessModules(subMask, tdsFile, true, action, subProcessed, subFailed))
-            subfoldersOk = false;
+        if (!ProcessModules(subMask, tdsFile, true, action, subProcessed, subFailed)) subfoldersOk = false;
         processed += subProcessed;
         failed += subFailed;
     });

@@ -12,47 +12,36 @@
 namespace {
 
 // A lone "/?" or "-?", or the "-h" and "--help" that Linux users type first.
-bool IsHelpRequest()
-{
-    if (GetArgumentCount() != 1)
-        return false;
+bool IsHelpRequest() {
+    if (GetArgumentCount() != 1) return false;
     const std::u16string argument = GetArgument(1);
     return argument == u"/?" || argument == u"-?" || argument == u"-h" || argument == u"--help";
 }
 
-bool HasWildcard(const std::u16string& mask)
-{
-    return mask.find_first_of(u"?*") != std::u16string::npos;
-}
+bool HasWildcard(const std::u16string& mask) { return mask.find_first_of(u"?*") != std::u16string::npos; }
 
-int ExitCodeFor(bool searchSucceeded, int processed, int failed)
-{
-    if (!searchSucceeded)
-        return kExitSearchError;
+int ExitCodeFor(bool searchSucceeded, int processed, int failed) {
+    if (!searchSucceeded) return kExitSearchError;
     if (processed == 0 && failed == 0) {
         WriteConsoleLine(std::u16string(msg::NoModulesFound));
         return kExitNothingFound;
     }
-    if (processed == 0)
-        return kExitAllFailed;
+    if (processed == 0) return kExitAllFailed;
     return failed != 0 ? kExitSomeFailed : kExitAllDone;
 }
 
-TModuleAction ActionFor(const TRunSettings& settings)
-{
+TModuleAction ActionFor(const TRunSettings& settings) {
     if (settings.Attach && settings.ListOnly) {
         return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
             std::uint32_t size = 0;
-            if (!CheckAttachDebugInfo(module, tds, size, message))
-                return false;
+            if (!CheckAttachDebugInfo(module, tds, size, message)) return false;
             message = FormatText(msg::WouldAttach, {IntToText(size), tds});
             return true;
         };
     }
     if (settings.Attach) {
         return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
-            if (!AttachDebugInfo(module, tds, message))
-                return false;
+            if (!AttachDebugInfo(module, tds, message)) return false;
             message = std::u16string(msg::Done);
             return true;
         };
@@ -61,16 +50,14 @@ TModuleAction ActionFor(const TRunSettings& settings)
         return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
                                                 std::u16string& message) {
             std::uint32_t size = 0;
-            if (!CheckDebugInfo(module, tds, overwrite, size, message))
-                return false;
+            if (!CheckDebugInfo(module, tds, overwrite, size, message)) return false;
             message = FormatText(msg::WouldMove, {IntToText(size), tds});
             return true;
         };
     }
     return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
                                             std::u16string& message) {
-        if (!ExtractDebugInfo(module, tds, overwrite, message))
-            return false;
+        if (!ExtractDebugInfo(module, tds, overwrite, message)) return false;
         message = std::u16string(msg::Done);
         return true;
     };
@@ -79,16 +66,13 @@ TModuleAction ActionFor(const TRunSettings& settings)
 // Where the shell expanded a mask into several names, every positional
 // argument is a module: more than two of them, or a second one that is a
 // module itself. Otherwise the second is the .tds path.
-bool AreAllModules(const std::vector<std::u16string>& positional)
-{
-    return kShellExpandsWildcards &&
-           (positional.size() > 2 || (positional.size() == 2 && IsPeModule(positional[1])));
+bool AreAllModules(const std::vector<std::u16string>& positional) {
+    return kShellExpandsWildcards && (positional.size() > 2 || (positional.size() == 2 && IsPeModule(positional[1])));
 }
 
 }  // namespace
 
-int RunQuillon()
-{
+int RunQuillon() {
     WriteConsoleLine(std::u16string(msg::Banner));
     if (IsHelpRequest()) {
         WriteConsoleLine(std::u16string(msg::HelpLead));
@@ -110,8 +94,7 @@ int RunQuillon()
     }
     // An explicit .tds path only applies to one module named without
     // wildcards and without a subfolder search.
-    if (settings.Recursive || HasWildcard(masks[0]))
-        tdsFile.clear();
+    if (settings.Recursive || HasWildcard(masks[0])) tdsFile.clear();
 
     int processed = 0;
     int failed = 0;
@@ -120,8 +103,8 @@ int RunQuillon()
     for (const std::u16string& mask : masks) {
         int maskProcessed = 0;
         int maskFailed = 0;
-        searchSucceeded = ProcessModules(mask, tdsFile, settings.Recursive, action, maskProcessed, maskFailed) &&
-                          searchSucceeded;
+        searchSucceeded =
+            ProcessModules(mask, tdsFile, settings.Recursive, action, maskProcessed, maskFailed) && searchSucceeded;
         processed += maskProcessed;
         failed += maskFailed;
     }

@@ -16,8 +16,7 @@ constexpr std::uint32_t kDebugEntrySize = 28;
 
 // True when a stretch of size bytes that starts with the word head and ends
 // with the words trailer and sizeWord is a TD32 block.
-inline bool IsTd32Block(std::uint32_t head, std::uint32_t trailer, std::uint32_t sizeWord, std::uint64_t size)
-{
+inline bool IsTd32Block(std::uint32_t head, std::uint32_t trailer, std::uint32_t sizeWord, std::uint64_t size) {
     return head == kTd32Signature && trailer == kTd32Signature && sizeWord == size && size >= kMinimumBlockSize;
 }
 

@@ -56,13 +56,13 @@ inline constexpr std::u16string_view HasDebugDirectory = u"the module already ha
 inline constexpr std::u16string_view IsSigned =
     u"the module is signed: attaching debug info would break its signature.";
 inline constexpr std::u16string_view HasTrailingData = u"the module has data after its last section.";
-inline constexpr std::u16string_view NoRoomForSection =
-    u"the module's section table has no room for another section.";
+inline constexpr std::u16string_view NoRoomForSection = u"the module's section table has no room for another section.";
 inline constexpr std::u16string_view TdsMissing = u"the \"%s\" file does not exist.";
 inline constexpr std::u16string_view TdsNotTd32 = u"the \"%s\" file does not contain TD32 debug info.";
 inline constexpr std::u16string_view TdsReadFailed = u"unable to read the \"%s\" file.";
 // %d the block size in bytes, %s the .tds path.
-inline constexpr std::u16string_view WouldAttach = u"%d bytes of TD32 debug info would move from \"%s\" into the module.";
+inline constexpr std::u16string_view WouldAttach =
+    u"%d bytes of TD32 debug info would move from \"%s\" into the module.";
 // Follows the editor's text when a failed write-back may have changed the
 // module.
 inline constexpr std::u16string_view DebugInfoStillInTds = u"The debug information is still in the \"%s\" file.";

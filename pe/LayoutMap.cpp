@@ -33,8 +33,11 @@ void TkvPEFileUtils::BuildOffsetsMap() {
     auto const directoriesSize = static_cast<std::uint32_t>(DataDirectories.size() * TImageDataDirectory::kSize);
     OffsetsMap.push_back({directoriesOffset, directoriesSize, 1, ekDataDirectories, {}, -1});
     OffsetsMap.push_back({directoriesOffset + directoriesSize,
-                          static_cast<std::uint32_t>(Sections.size() * TImageSectionHeader::kSize), 1,
-                          ekSectionTable, {}, -1});
+                          static_cast<std::uint32_t>(Sections.size() * TImageSectionHeader::kSize),
+                          1,
+                          ekSectionTable,
+                          {},
+                          -1});
     for (std::size_t i = 0; i < Sections.size(); ++i) {
         auto const& section = Sections[i];
         if (StartsInFile(section, ModuleSize)) {

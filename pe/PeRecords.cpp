@@ -209,12 +209,12 @@ std::array<std::uint8_t, H::kSize> WriteRecord(const H& record, Fields fields) {
 
 }  // namespace
 
-#define QUILLON_RECORD_IO(Type, Fields)                                                                  \
-    Type Type::Read(std::span<const std::uint8_t> bytes) {                                              \
-        return ReadRecord<Type>(bytes, [](auto& h, auto&& f) { Fields(h, f); });                         \
-    }                                                                                                    \
-    std::array<std::uint8_t, Type::kSize> Type::ToBytes() const {                                       \
-        return WriteRecord(*this, [](auto& h, auto&& f) { Fields(h, f); });                              \
+#define QUILLON_RECORD_IO(Type, Fields)                                          \
+    Type Type::Read(std::span<const std::uint8_t> bytes) {                       \
+        return ReadRecord<Type>(bytes, [](auto& h, auto&& f) { Fields(h, f); }); \
+    }                                                                            \
+    std::array<std::uint8_t, Type::kSize> Type::ToBytes() const {                \
+        return WriteRecord(*this, [](auto& h, auto&& f) { Fields(h, f); });      \
     }
 
 QUILLON_RECORD_IO(TImageFileHeader, FileHeaderFields)

@@ -16,8 +16,8 @@ bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, std::vector<s
     LastErrorText.clear();
     LastOSError = 0;
     auto const& table = OffsetsMap[1];
-    if (OffsetsMap.size() > 2 && std::uint64_t{table.Offset} + table.Size + TImageSectionHeader::kSize >
-                                     OffsetsMap[2].Offset) {
+    if (OffsetsMap.size() > 2 &&
+        std::uint64_t{table.Offset} + table.Size + TImageSectionHeader::kSize > OffsetsMap[2].Offset) {
         SetError(SNoRoomForSection);
         return false;
     }

@@ -257,10 +257,9 @@ bool TkvPEFileUtils::WriteHeaders() {
     if (!WriteExact(FileHandle, fileHeader.data(), fileHeader.size())) {
         return false;
     }
-    bool const written = IsPE32Plus() ? WriteExact(FileHandle, OptionalHeader64.ToBytes().data(),
-                                                   TImageOptionalHeader64::kSize)
-                                      : WriteExact(FileHandle, OptionalHeader32.ToBytes().data(),
-                                                   TImageOptionalHeader32::kSize);
+    bool const written = IsPE32Plus()
+                             ? WriteExact(FileHandle, OptionalHeader64.ToBytes().data(), TImageOptionalHeader64::kSize)
+                             : WriteExact(FileHandle, OptionalHeader32.ToBytes().data(), TImageOptionalHeader32::kSize);
     if (!written) {
         return false;
     }

@@ -23,36 +23,36 @@
 enum TValueKind { vkInteger, vkIdent, vkStrings, vkSet };
 
 struct TPropertyValue {
-  TValueKind Kind = vkInteger;
-  long long Integer = 0;
-  std::string Ident;
-  std::vector<std::string> Items;  // the strings, or the members of a set
+    TValueKind Kind = vkInteger;
+    long long Integer = 0;
+    std::string Ident;
+    std::vector<std::string> Items;  // the strings, or the members of a set
 };
 
 struct TPropertyDescription {
-  std::string Name;
-  TPropertyValue Value;
-  int Line = 0;
+    std::string Name;
+    TPropertyValue Value;
+    int Line = 0;
 };
 
 struct TComponentDescription {
-  std::string Name;
-  std::string ClassName;
-  int Line = 0;
-  std::vector<TPropertyDescription> Properties;
+    std::string Name;
+    std::string ClassName;
+    int Line = 0;
+    std::vector<TPropertyDescription> Properties;
 };
 
 struct TFormDescription {
-  TComponentDescription Form;
-  std::vector<TComponentDescription> Children;
+    TComponentDescription Form;
+    std::vector<TComponentDescription> Children;
 };
 
 // A fault in a description; the message starts with "line N: " when the
 // fault belongs to a line.
 class EFormDescription : public std::runtime_error {
 public:
-  explicit EFormDescription(const std::string& message) : std::runtime_error(message) {}
-  EFormDescription(int line, const std::string& message);
+    explicit EFormDescription(const std::string& message) : std::runtime_error(message) {}
+    EFormDescription(int line, const std::string& message);
 };
 
 TFormDescription ParseFormDescription(std::string_view text);

@@ -2,12 +2,12 @@
 #include "Unit1.h"
 
 int main() {
-  try {
-    Application.Initialize();
-    Application.CreateForm(Form1);
-    return Application.Run();
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-    return 1;
-  }
+    try {
+        Application.Initialize();
+        Application.CreateForm(Form1);
+        return Application.Run();
+    } catch (const std::exception& error) {
+        Application.ShowException(error);
+        return 1;
+    }
 }

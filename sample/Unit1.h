@@ -6,9 +6,9 @@
 
 class TForm1 : public TForm {
 public:
-  TForm1();
+    TForm1();
 
-  TCheckListBox* CheckListBox1;
+    TCheckListBox* CheckListBox1;
 };
 
 extern TForm1* Form1;

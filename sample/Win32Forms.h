@@ -7,13 +7,13 @@
 #include <windows.h>
 
 struct TForm::TImpl {
-  HWND Handle = nullptr;
-  HFONT Font = nullptr;
-  TColor Color = clBtnFace;
-  TColor TextColor = clWindowText;
-  HWND FocusControl = nullptr;  // the first control in tab order
-  bool MainForm = false;
-  ~TImpl();
+    HWND Handle = nullptr;
+    HFONT Font = nullptr;
+    TColor Color = clBtnFace;
+    TColor TextColor = clWindowText;
+    HWND FocusControl = nullptr;  // the first control in tab order
+    bool MainForm = false;
+    ~TImpl();
 };
 
 // The state of the form window hwnd; throws when hwnd is not a form.

@@ -9,8 +9,7 @@ std::uint64_t failingCall = 0;
 std::uint32_t failingCode = 0;
 }  // namespace
 
-void Arm(std::uint64_t callNumber, std::uint32_t errorCode)
-{
+void Arm(std::uint64_t callNumber, std::uint32_t errorCode) {
     calls = 0;
     failingCall = callNumber;
     failingCode = errorCode;
@@ -20,11 +19,9 @@ void Disarm() { Arm(0, 0); }
 
 std::uint64_t CallCount() { return calls; }
 
-bool Strike()
-{
+bool Strike() {
     ++calls;
-    if (failingCall == 0 || calls != failingCall)
-        return false;
+    if (failingCall == 0 || calls != failingCall) return false;
     SysSetLastError(failingCode);
     return true;
 }

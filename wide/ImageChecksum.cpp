@@ -181,8 +181,8 @@ std::uint32_t ImageChecksum::Finish() const {
 }
 
 std::uint32_t ComputeFileImageChecksum(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
-    SysHandle const file = CreateFileByPath(path, sys::kGenericRead, sys::kFileShareRead, nullptr,
-                                            sys::kOpenExisting, sys::kFileAttributeNormal, nullptr);
+    SysHandle const file = CreateFileByPath(path, sys::kGenericRead, sys::kFileShareRead, nullptr, sys::kOpenExisting,
+                                            sys::kFileAttributeNormal, nullptr);
     if (file == kInvalidHandle) {
         return kChecksumOpenFailure;
     }

@@ -25,7 +25,7 @@ private:
     std::uint64_t fieldOffset_;
     std::uint64_t length_ = 0;
     std::uint64_t sum_ = 0;
-    int pendingByte_ = -1;  // low byte of a word split across chunks
+    int pendingByte_ = -1;        // low byte of a word split across chunks
     std::uint8_t field_[4] = {};  // the stored CheckSum field, as seen so far
 };
 

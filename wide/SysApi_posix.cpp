@@ -57,31 +57,48 @@ struct HandleObject {
 
 std::uint32_t ErrorFromErrno(int error) {
     switch (error) {
-        case 0: return sys::kErrorSuccess;
-        case ENOENT: return sys::kErrorFileNotFound;
-        case ENOTDIR: return sys::kErrorPathNotFound;
+        case 0:
+            return sys::kErrorSuccess;
+        case ENOENT:
+            return sys::kErrorFileNotFound;
+        case ENOTDIR:
+            return sys::kErrorPathNotFound;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return sys::kErrorAccessDenied;
-        case EBADF: return sys::kErrorInvalidHandle;
-        case ENOMEM: return sys::kErrorNotEnoughMemory;
+        case EISDIR:
+            return sys::kErrorAccessDenied;
+        case EBADF:
+            return sys::kErrorInvalidHandle;
+        case ENOMEM:
+            return sys::kErrorNotEnoughMemory;
         case EWOULDBLOCK:
         case EBUSY:
-        case ETXTBSY: return sys::kErrorSharingViolation;
-        case EEXIST: return sys::kErrorFileExists;
-        case EINVAL: return sys::kErrorInvalidParameter;
+        case ETXTBSY:
+            return sys::kErrorSharingViolation;
+        case EEXIST:
+            return sys::kErrorFileExists;
+        case EINVAL:
+            return sys::kErrorInvalidParameter;
         case ENOSPC:
-        case EDQUOT: return sys::kErrorDiskFull;
-        case ENAMETOOLONG: return sys::kErrorFilenameExcedRange;
-        case ENOTEMPTY: return sys::kErrorDirNotEmpty;
+        case EDQUOT:
+            return sys::kErrorDiskFull;
+        case ENAMETOOLONG:
+            return sys::kErrorFilenameExcedRange;
+        case ENOTEMPTY:
+            return sys::kErrorDirNotEmpty;
         case EMFILE:
-        case ENFILE: return kErrorTooManyOpenFiles;
-        case EFBIG: return kErrorFileTooLarge;
-        case ELOOP: return kErrorCantResolveFilename;
+        case ENFILE:
+            return kErrorTooManyOpenFiles;
+        case EFBIG:
+            return kErrorFileTooLarge;
+        case ELOOP:
+            return kErrorCantResolveFilename;
         case ENOSYS:
-        case ENOTSUP: return kErrorInvalidFunction;
-        default: return kErrorGenFailure;
+        case ENOTSUP:
+            return kErrorInvalidFunction;
+        default:
+            return kErrorGenFailure;
     }
 }
 
@@ -115,8 +132,10 @@ HandleObject* AsObject(SysHandle handle, HandleObject::Kind kind) {
 
 std::uint32_t AttributesOf(const struct stat& info, bool isLink) {
     std::uint32_t attributes = 0;
-    if (S_ISDIR(info.st_mode)) attributes |= sys::kFileAttributeDirectory;
-    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= sys::kFileAttributeReadOnly;
+    if (S_ISDIR(info.st_mode))
+        attributes |= sys::kFileAttributeDirectory;
+    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        attributes |= sys::kFileAttributeReadOnly;
     if (isLink) attributes |= kFileAttributeReparsePoint;
     return attributes != 0 ? attributes : sys::kFileAttributeNormal;
 }
@@ -192,7 +211,8 @@ std::uint32_t ListMatches(const std::string& folder, const std::string& mask, st
         }
         WideString name = Utf8ToWide(item->d_name);
         FindEntry entry;
-        if (!MatchesMask(maskPoints, CodePoints(name)) || !EntryAttributes(::dirfd(listing), item->d_name, entry.Attributes))
+        if (!MatchesMask(maskPoints, CodePoints(name)) ||
+            !EntryAttributes(::dirfd(listing), item->d_name, entry.Attributes))
             continue;
         entry.FileName = std::move(name);
         matches.push_back(std::move(entry));
@@ -289,10 +309,18 @@ bool SeekTo(int fd, std::int64_t position, bool fitsLowPartOnly) {
 bool BasePosition(int fd, std::uint32_t moveMethod, std::int64_t& base) {
     struct stat info;
     switch (moveMethod) {
-        case sys::kFileBegin: base = 0; return true;
-        case sys::kFileCurrent: base = ::lseek(fd, 0, SEEK_CUR); break;
-        case sys::kFileEnd: base = ::fstat(fd, &info) == 0 ? info.st_size : -1; break;
-        default: FailWith(sys::kErrorInvalidParameter); return false;
+        case sys::kFileBegin:
+            base = 0;
+            return true;
+        case sys::kFileCurrent:
+            base = ::lseek(fd, 0, SEEK_CUR);
+            break;
+        case sys::kFileEnd:
+            base = ::fstat(fd, &info) == 0 ? info.st_size : -1;
+            break;
+        default:
+            FailWith(sys::kErrorInvalidParameter);
+            return false;
     }
     if (base < 0) FailWith(ErrorFromErrno(errno));
     return base >= 0;
@@ -424,11 +452,14 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     }
     struct stat info;
     std::uint32_t error = sys::kErrorSuccess;
-    if (::fstat(fd, &info) != 0) error = ErrorFromErrno(errno);
-    else if (S_ISDIR(info.st_mode) && (flagsAndAttributes & kFileFlagBackupSemantics) == 0) error = sys::kErrorAccessDenied;
+    if (::fstat(fd, &info) != 0)
+        error = ErrorFromErrno(errno);
+    else if (S_ISDIR(info.st_mode) && (flagsAndAttributes & kFileFlagBackupSemantics) == 0)
+        error = sys::kErrorAccessDenied;
     else if (existed && IsReadOnlyFile(info) && (desiredAccess & sys::kGenericWrite) != 0)
         error = sys::kErrorAccessDenied;
-    else if (!TakeShareLock(fd, desiredAccess)) error = ErrorFromErrno(errno);
+    else if (!TakeShareLock(fd, desiredAccess))
+        error = ErrorFromErrno(errno);
     else if (existed && (creationDisposition == sys::kCreateAlways || creationDisposition == kTruncateExisting) &&
              ::ftruncate(fd, 0) != 0)
         error = ErrorFromErrno(errno);
@@ -448,7 +479,7 @@ SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
     std::string folder = FolderOf(native);
     std::string mask = slash == std::string::npos ? native : native.substr(slash + 1);
     std::vector<FindEntry> matches;
-    std::uint32_t error = mask.empty()          ? sys::kErrorFileNotFound
+    std::uint32_t error = mask.empty()         ? sys::kErrorFileNotFound
                           : HasWildcards(mask) ? ListMatches(folder, mask, matches)
                                                : FindExactEntry(folder, mask, matches);
     if (error == sys::kErrorFileNotFound && !IsFolder(folder)) error = sys::kErrorPathNotFound;

@@ -59,8 +59,7 @@ WideString ModulePathWide() {
         std::wstring buffer(size, L'\0');
         DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
         if (length == 0) throw Exception(OSErrorText(GetLastError()));
-        if (length < size || size >= kMaxModulePath)
-            return WideString(buffer.begin(), buffer.begin() + length);
+        if (length < size || size >= kMaxModulePath) return WideString(buffer.begin(), buffer.begin() + length);
     }
 }
 
@@ -69,7 +68,8 @@ WideString ModulePathAnsi() {
         std::string buffer(size, '\0');
         DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
         if (length == 0) throw Exception(OSErrorText(GetLastError()));
-        if (length < size || size >= kMaxModulePath) return FromAnsi(buffer.data(), static_cast<int>(length), CP_THREAD_ACP);
+        if (length < size || size >= kMaxModulePath)
+            return FromAnsi(buffer.data(), static_cast<int>(length), CP_THREAD_ACP);
     }
 }
 
@@ -146,8 +146,8 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     if (UseWideApi)
         return CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
                            templateFile);
-    return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition,
-                       flagsAndAttributes, templateFile);
+    return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
+                       templateFile);
 }
 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {

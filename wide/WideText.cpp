@@ -113,9 +113,7 @@ WideString ExtractFolderPart(const WideString& path) {
     return path.substr(0, i);
 }
 
-WideString ExtractNamePart(const WideString& path) {
-    return path.substr(FindLastDelimiter(kFolderDelimiters, path));
-}
+WideString ExtractNamePart(const WideString& path) { return path.substr(FindLastDelimiter(kFolderDelimiters, path)); }
 
 bool IsExistingFile(const WideString& path) {
     std::uint32_t attributes = GetPathAttributes(path);
@@ -131,8 +129,7 @@ WideString ScanArgument(const char16_t* commandLine, std::size_t& position) {
             continue;
         }
         ++position;  // opening quote
-        while (commandLine[position] != 0 && commandLine[position] != kQuote &&
-               argument.size() < kMaxArgumentLength)
+        while (commandLine[position] != 0 && commandLine[position] != kQuote && argument.size() < kMaxArgumentLength)
             argument.push_back(commandLine[position++]);
         if (commandLine[position] == kQuote) ++position;  // closing quote
     }

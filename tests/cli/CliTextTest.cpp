@@ -17,9 +17,10 @@ TEST(Wrap, BreaksAtTheLastBlankThatFitsAndKeepsLongWordsWhole) {
     std::pair<std::u16string, std::u16string> const rows[] = {
         {u"", u""},
         {Repeat(u'a', 40) + u' ' + Repeat(u'b', 38), Repeat(u'a', 40) + u' ' + Repeat(u'b', 38)},  // exactly 79
-        {a79 + u" rest", a79 + u"\r\nrest"},                                        // the 80th is a blank
-        {Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u' ' + Repeat(u'c', 20), Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u"\r\n" + Repeat(u'c', 20)},
-        {a79 + u"   x", a79 + u"\r\n  x"},  // one blank is dropped at a break
+        {a79 + u" rest", a79 + u"\r\nrest"},  // the 80th is a blank
+        {Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u' ' + Repeat(u'c', 20),
+         Repeat(u'a', 50) + u' ' + Repeat(u'b', 20) + u"\r\n" + Repeat(u'c', 20)},
+        {a79 + u"   x", a79 + u"\r\n  x"},   // one blank is dropped at a break
         {word + u" tail", word + u" tail"},  // the search goes on after a long word
         {u"short " + word, u"short\r\n" + word},
         {u"one\r\ntwo\n\rthree", u"one\r\ntwo\r\nthree"},

@@ -53,7 +53,8 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
     };
     Bytes const block = MakeTd32Block(300001, 7);
     Bytes const earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
-    for (auto const [plus, checksum, earlierTds] : {Scenario{false, true, false}, Scenario{true, false, true}, Scenario{false, true, true}}) {
+    for (auto const [plus, checksum, earlierTds] :
+         {Scenario{false, true, false}, Scenario{true, false, true}, Scenario{false, true, true}}) {
         Bytes const original = SmallModule(plus).Td32Section(block).Checksum(checksum).Build().Image;
         TempDir dir;
         auto const module = dir.File("m.exe"), tds = dir.File("m.tds");
@@ -87,7 +88,8 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
                 EXPECT_TRUE(!saved || saved == block || (earlierTds && saved == earlier));
             } else {
                 EXPECT_EQ(saved, block);
-                EXPECT_NE(message.find(u"The debug information was saved to"), std::u16string::npos) << WideToUtf8(message);
+                EXPECT_NE(message.find(u"The debug information was saved to"), std::u16string::npos)
+                    << WideToUtf8(message);
             }
         }
     }
@@ -136,8 +138,13 @@ TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
 TEST(FaultWalk, EveryFailureOfAWriteBackIsReportedTruthfully) {
     SectionDefinition last{".last", Pattern(0x200, 6)};
     last.PointerToRawData = 0x1000;
-    Bytes const image =
-        SmallModule().AddSection(last).Certificate(Pattern(0x30, 7), 0xC00).Trailing(Pattern(0x41, 8)).Checksum(true).Build().Image;
+    Bytes const image = SmallModule()
+                            .AddSection(last)
+                            .Certificate(Pattern(0x30, 7), 0xC00)
+                            .Trailing(Pattern(0x41, 8))
+                            .Checksum(true)
+                            .Build()
+                            .Image;
     TempDir dir;
     auto const path = dir.Write("m.exe", image);
     auto close = [&](std::uint64_t failingCall, bool& ok, TkvPEFileUtils& editor) {

@@ -76,7 +76,8 @@ std::string CheckEdit(const Bytes& input, const fs::path& path) {
         if (editor.GetLastErrorText().empty()) {
             return "a refused write-back gave no reason";
         }
-        return editor.WriteStarted() || testsupport::ReadAll(path) == input ? "" : "a refused write-back changed the file";
+        return editor.WriteStarted() || testsupport::ReadAll(path) == input ? ""
+                                                                            : "a refused write-back changed the file";
     }
     TkvPEFileUtils reader;
     return !sectionsLeft || reader.Open(testsupport::Wide(path), true)
@@ -289,9 +290,11 @@ std::vector<Seed> ModuleSeeds() {
         seeds.emplace_back(kind + "plain", basic(plus).Build().Image);
         seeds.emplace_back(kind + "td32", td32(basic(plus), 64));
         seeds.emplace_back(kind + "td32-dir28-checksum", td32(basic(plus).Checksum(true), 48, 28));
-        seeds.emplace_back(kind + "certificate-trailing", basic(plus).Certificate(Pattern(0x30, 3)).Trailing(Pattern(0x21, 4)).Build().Image);
+        seeds.emplace_back(kind + "certificate-trailing",
+                           basic(plus).Certificate(Pattern(0x30, 3)).Trailing(Pattern(0x21, 4)).Build().Image);
         seeds.emplace_back(kind + "symbols", td32(basic(plus).SymbolTable(0x400, 3).Trailing(Pattern(0x40, 5)), 32));
-        seeds.emplace_back(kind + "debug-directory", basic(plus).DebugDirectory(1, 0x10, {{0x20, 0x40, true}, {0x10, 0x60, true}}).Build().Image);
+        seeds.emplace_back(kind + "debug-directory",
+                           basic(plus).DebugDirectory(1, 0x10, {{0x20, 0x40, true}, {0x10, 0x60, true}}).Build().Image);
         seeds.emplace_back(kind + "few-directories", td32(basic(plus).DirectoryCount(5), 24));
     }
     seeds.emplace_back("small-alignment", td32(basic(false).SectionAlignment(0x200), 20));

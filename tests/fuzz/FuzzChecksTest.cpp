@@ -34,14 +34,30 @@ TEST(FuzzChecks, FindingsStayFixed) {
     uninitialized.SizeOfRawData = 0x1000;
     SectionDefinition data{".data", Pattern(0x200, 2)};
     data.PointerToRawData = 0x600;
-    ModuleView const pastTheEnd = TestModuleBuilder().AddSection(".text", Pattern(0x200, 1)).AddSection(".data", Pattern(0x200, 2)).Trailing(Bytes(0x21, 0xEE)).Build();
+    ModuleView const pastTheEnd = TestModuleBuilder()
+                                      .AddSection(".text", Pattern(0x200, 1))
+                                      .AddSection(".data", Pattern(0x200, 2))
+                                      .Trailing(Bytes(0x21, 0xEE))
+                                      .Build();
     struct Finding {
         Bytes Image;
         std::int32_t Removed;
         Bytes Survivor;
     } const findings[] = {
-        {TestModuleBuilder().AddSection(".text", Pattern(0x200, 1)).AddSection(uninitialized).AddSection(data).Certificate(Bytes(0x30, 0xCE), 0x400).Build().Image, 2, Bytes(0x30, 0xCE)},
-        {[&] { Bytes image = pastTheEnd.Image; Put32(image, pastTheEnd.SectionTableOffset + 20, 0xF0200); return image; }(), 0, Bytes(0x21, 0xEE)},
+        {TestModuleBuilder()
+             .AddSection(".text", Pattern(0x200, 1))
+             .AddSection(uninitialized)
+             .AddSection(data)
+             .Certificate(Bytes(0x30, 0xCE), 0x400)
+             .Build()
+             .Image,
+         2, Bytes(0x30, 0xCE)},
+        {[&] {
+             Bytes image = pastTheEnd.Image;
+             Put32(image, pastTheEnd.SectionTableOffset + 20, 0xF0200);
+             return image;
+         }(),
+         0, Bytes(0x21, 0xEE)},
     };
     TempDir dir;
     for (auto const& [image, removed, survivor] : findings) {

@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv) {
     std::filesystem::path const folder = argc == 2 ? argv[1] : ".";
-    for (auto const& [kind, seeds] : {std::pair{"modules", fuzzcheck::ModuleSeeds()}, std::pair{"texts", fuzzcheck::TextSeeds()}}) {
+    for (auto const& [kind, seeds] :
+         {std::pair{"modules", fuzzcheck::ModuleSeeds()}, std::pair{"texts", fuzzcheck::TextSeeds()}}) {
         std::filesystem::create_directories(folder / kind);
         for (auto const& [name, bytes] : seeds) {
             testsupport::WriteAll(folder / kind / name, bytes);

@@ -31,7 +31,8 @@ Bytes RandomImage(std::size_t size, std::uint32_t eLfanew, unsigned seed) {
 // chunk, and stored fields larger than the running sum (the borrow).
 std::vector<Bytes> CornerFiles() {
     std::vector<Bytes> files = {RandomImage(0x200, 0x80, 1), RandomImage(0x3FF, 0x81, 2),
-                                RandomImage((3u << 20) + 5, 0x80, 3), RandomImage((1u << 20) + 0x400, 0x100000 - 90, 4)};
+                                RandomImage((3u << 20) + 5, 0x80, 3),
+                                RandomImage((1u << 20) + 0x400, 0x100000 - 90, 4)};
     for (std::uint32_t field : {0xFFFFFFFFu, 0x0000FFFFu, 0xFFFF0000u}) {
         Bytes image = RandomImage(0x400, 0x80, 5);
         std::fill(image.begin() + 0x84, image.end(), std::uint8_t{0});

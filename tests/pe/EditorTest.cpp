@@ -76,7 +76,8 @@ TEST_F(Editor, OpenRefusesFilesThatAreNotValidModules) {
         {"no sections", TestModuleBuilder().Trailing(Bytes(0x100, 1)).Build().Image},
         {"first VirtualAddress 0", With32(base.Image, table + 12, 0)},
         {"VirtualAddress not rising", With32(base.Image, table + 40 + 12, base.Sections[0].VirtualAddress)},
-        {"certificate runs past its section", SmallModule().Directory(4, data.PointerToRawData + 0x10, data.SizeOfRawData).Build().Image},
+        {"certificate runs past its section",
+         SmallModule().Directory(4, data.PointerToRawData + 0x10, data.SizeOfRawData).Build().Image},
         {"certificate inside the headers", SmallModule().Directory(4, 0x40, 0x10).Build().Image},
         {"raw data inside the section table", With32(four.Image, four.SectionTableOffset + 20, 0x200)},
         {"raw data beyond 4 GiB", With32(With32(base.Image, table + 80 + 20, 0xFFFFFE00u), table + 80 + 16, 0x400)},
@@ -133,7 +134,8 @@ TEST_F(Editor, DebugDirectoryEntriesAreCountedAndMustLieInOneSection) {
         EXPECT_EQ(editor.GetLastErrorText(), count < 0 ? SInvalidPEFile : u"");
     }
     SectionDefinition text{".text", Pattern(0x1000, 1)};
-    ASSERT_TRUE(Open(TestModuleBuilder().AddSection(text).AddSection(".data", {}).Directory(6, 0x1FF0, 28).Build().Image));
+    ASSERT_TRUE(
+        Open(TestModuleBuilder().AddSection(text).AddSection(".data", {}).Directory(6, 0x1FF0, 28).Build().Image));
     EXPECT_EQ(editor.GetDebugDirectoryCount(), -1);
     EXPECT_EQ(editor.GetLastErrorText(), SInvalidPEFile);
 }
@@ -196,20 +198,22 @@ TEST_F(Editor, RemovingAMiddleSectionMovesEveryBlockAndPointerBehindIt) {
     last.PointerToRawData = 0xE00;
     last.NumberOfLinenumbers = 2;
     last.PointerToLinenumbers = 0x1010;
-    ModuleView const before = TestModuleBuilder()
-                                  .AddSection(".text", Pattern(0x180, 1))
-                                  .AddSection(".data", Pattern(0x400, 2))
-                                  .AddSection(".rdata", Pattern(0x1F0, 3))
-                                  .AddSection(last)
-                                  .Certificate(Pattern(0x30, 5), 0xC00)
-                                  .Trailing(Pattern(0x45, 6))
-                                  .SymbolTable(0x1004, 3)
-                                  .DebugDirectory(0, 0x100, {{0x20, 0xA10}, {0x20, 0xE08}, {0, 0xE08}, {0x10, 0x20, true}})
-                                  .Build();
+    ModuleView const before =
+        TestModuleBuilder()
+            .AddSection(".text", Pattern(0x180, 1))
+            .AddSection(".data", Pattern(0x400, 2))
+            .AddSection(".rdata", Pattern(0x1F0, 3))
+            .AddSection(last)
+            .Certificate(Pattern(0x30, 5), 0xC00)
+            .Trailing(Pattern(0x45, 6))
+            .SymbolTable(0x1004, 3)
+            .DebugDirectory(0, 0x100, {{0x20, 0xA10}, {0x20, 0xE08}, {0, 0xE08}, {0x10, 0x20, true}})
+            .Build();
     ASSERT_EQ(before.Image.size(), 0x1045u);
     ASSERT_TRUE(Open(before.Image));
     ASSERT_TRUE(editor.RemoveSection(1)) << Utf8(editor.GetLastErrorText());
-    EXPECT_EQ(editor.GetSectionHeader(0).VirtualSize, before.Sections[2].VirtualAddress - before.Sections[0].VirtualAddress);
+    EXPECT_EQ(editor.GetSectionHeader(0).VirtualSize,
+              before.Sections[2].VirtualAddress - before.Sections[0].VirtualAddress);
     ModuleView const after = Written();
     ASSERT_EQ(after.Image.size(), 0x1045u - 0x400);
     ASSERT_EQ(after.NumberOfSections, 3);
@@ -246,7 +250,9 @@ TEST_F(Editor, RemovingTheFirstSectionOrOneWithoutRawData) {
 
 TEST_F(Editor, SectionsWithEqualNamesStayApart) {
     TestModuleBuilder builder;
-    builder.AddSection(".text", Pattern(0x200, 1)).AddSection(".data", Pattern(0x200, 2)).AddSection(".data", Pattern(0x400, 3));
+    builder.AddSection(".text", Pattern(0x200, 1))
+        .AddSection(".data", Pattern(0x200, 2))
+        .AddSection(".data", Pattern(0x400, 3));
     builder.AddSection("", Pattern(0x200, 4)).AddSection("", Pattern(0x200, 5));
     ASSERT_TRUE(Open(builder.Build().Image));
     ASSERT_TRUE(editor.RemoveSection(1));
@@ -263,7 +269,9 @@ TEST_F(Editor, SectionsWithEqualNamesStayApart) {
 // directory left in the removed section: writing that would cut .data off.
 TEST_F(Editor, DebugDirectoryInARemovedSectionFailsTheFixupAndTheWriteBack) {
     TestModuleBuilder builder;
-    builder.AddSection(".text", Pattern(0x200, 1)).AddSection(".dbg", Pattern(0x200, 2)).AddSection(".data", Pattern(0x200, 3));
+    builder.AddSection(".text", Pattern(0x200, 1))
+        .AddSection(".dbg", Pattern(0x200, 2))
+        .AddSection(".data", Pattern(0x200, 3));
     builder.DebugDirectory(1, 0x20, {{0x10, 0x100, true}});
     ASSERT_TRUE(Open(builder.Build().Image));
     EXPECT_FALSE(editor.RemoveSection(1));
@@ -286,7 +294,9 @@ TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
         ModuleView const after = Written();
         EXPECT_EQ(after.SizeOfOptionalHeader, plus ? 240 : 224);
         EXPECT_EQ(after.SectionTableOffset, before.SectionTableOffset + 48);
-        EXPECT_EQ(after.Directories, (std::vector<Pair>{{}, {}, {}, {}, {}, {}, {}, {0x2000, 0x50}, {}, {}, {}, {}, {}, {}, {}, {0x3000, 0x20}}));
+        EXPECT_EQ(after.Directories,
+                  (std::vector<Pair>{
+                      {}, {}, {}, {}, {}, {}, {}, {0x2000, 0x50}, {}, {}, {}, {}, {}, {}, {}, {0x3000, 0x20}}));
         EXPECT_EQ(after.Slice(0x200, 0x800), before.Slice(0x200, 0x800));  // no section moved
         EXPECT_EQ(after.CheckSum, ReferenceImageChecksum(With32(after.Image, after.FileHeaderOffset + 84, 0)));
     }
@@ -327,7 +337,8 @@ TEST_F(Editor, WriteBackRecomputesSizesAndAStoredChecksum) {
         EXPECT_EQ(after.SizeOfImage, 0x4000u);
         EXPECT_EQ(after.SizeOfHeaders, 0x200u);
         EXPECT_EQ(after.Directories[6], Pair(0, 0));
-        EXPECT_EQ(after.CheckSum, checksum ? ReferenceImageChecksum(With32(after.Image, built.FileHeaderOffset + 84, 0)) : 0);
+        EXPECT_EQ(after.CheckSum,
+                  checksum ? ReferenceImageChecksum(With32(after.Image, built.FileHeaderOffset + 84, 0)) : 0);
     }
     ASSERT_TRUE(Open(SmallModule().Build().Image));
     for (int i = 0; i < 3; ++i) {
@@ -351,10 +362,13 @@ TEST_F(Editor, WriteBackRefusesWhatItCannotWriteSoundlyAndLeavesTheFileAlone) {
         bool MoveSomething;
         std::u16string_view Reason;
     } const cases[] = {
-        {"SectionAlignment below a page", SmallModule().SectionAlignment(0x200).Build().Image, true, SSectionAlignmentTooSmall},
+        {"SectionAlignment below a page", SmallModule().SectionAlignment(0x200).Build().Image, true,
+         SSectionAlignmentTooSmall},
         {"moved section past the end", rsrcPastTheEnd, true, SInvalidPEFile},
         {"unmoved section past the end", rsrcPastTheEnd, false, SInvalidPEFile},
-        {"overlapping raw data", TestModuleBuilder().AddSection(".a", Pattern(0x400, 1)).AddSection(inside).Build().Image, false, SInvalidPEFile},
+        {"overlapping raw data",
+         TestModuleBuilder().AddSection(".a", Pattern(0x400, 1)).AddSection(inside).Build().Image, false,
+         SInvalidPEFile},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -372,7 +386,10 @@ TEST_F(Editor, UnalignedSectionMovesWithItsPointersAndKeepsTheTrailingData) {
     unaligned.PointerToRawData = 0x614;
     unaligned.SizeOfRawData = 0x1F3;
     TestModuleBuilder builder;
-    builder.AddSection(".text", Pattern(0x200, 1)).AddSection(unaligned).Trailing(Pattern(0x33, 3)).SymbolTable(0x807, 1);
+    builder.AddSection(".text", Pattern(0x200, 1))
+        .AddSection(unaligned)
+        .Trailing(Pattern(0x33, 3))
+        .SymbolTable(0x807, 1);
     ASSERT_TRUE(Open(builder.DebugDirectory(0, 0x40, {{0x10, 0x634}}).Build().Image));
     ASSERT_TRUE(editor.SetDataDirectory(7, {0x10, 0x20}));
     ModuleView const after = Written();
@@ -403,14 +420,16 @@ TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
         EXPECT_EQ(after.Slice(0x400, before.Image.size() - 0x400), before.Slice(0x400, before.Image.size() - 0x400));
         EXPECT_EQ(after.SectionBytes(3), Pattern(0x123, 5));
         EXPECT_EQ(after.SizeOfImage, 0x5000u);
-        EXPECT_EQ(after.CheckSum, checksum ? ReferenceImageChecksum(With32(after.Image, after.FileHeaderOffset + 84, 0)) : 0);
+        EXPECT_EQ(after.CheckSum,
+                  checksum ? ReferenceImageChecksum(With32(after.Image, after.FileHeaderOffset + 84, 0)) : 0);
     }
     TestModuleBuilder crowded;  // 17 headers end the table 16 bytes before the first section's data
     for (std::uint8_t i = 0; i < 17; ++i) {
         crowded.AddSection(".s" + std::to_string(i), Pattern(0x10, i));
     }
-    for (auto const& [image, reason] : {std::pair{crowded.DirectoryCount(10).Build().Image, SNoRoomForSection},
-                                        std::pair{SmallModule().SpareHeaders(1).Trailing(Bytes(3, 1)).Build().Image, SDataAfterLastSection}}) {
+    for (auto const& [image, reason] :
+         {std::pair{crowded.DirectoryCount(10).Build().Image, SNoRoomForSection},
+          std::pair{SmallModule().SpareHeaders(1).Trailing(Bytes(3, 1)).Build().Image, SDataAfterLastSection}}) {
         ASSERT_TRUE(Open(image));
         header.VirtualAddress = 0x100000;
         EXPECT_FALSE(editor.AddSection(header, Pattern(0x123, 5)));

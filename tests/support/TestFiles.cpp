@@ -47,8 +47,8 @@ std::string PefileProblems([[maybe_unused]] const std::filesystem::path& module)
 #ifdef QUILLON_PECHECK
     TempDir folder;
     auto const report = folder.File("report.txt");
-    std::string const command = "\"" QUILLON_PYTHON "\" \"" QUILLON_PECHECK "\" \"" + module.string() + "\" > \"" +
-                                report.string() + "\" 2>&1";
+    std::string const command =
+        "\"" QUILLON_PYTHON "\" \"" QUILLON_PECHECK "\" \"" + module.string() + "\" > \"" + report.string() + "\" 2>&1";
     int const status = std::system(command.c_str());
     std::vector<std::uint8_t> const text = ReadAll(report);
     return status == 0 ? "" : "pefile: " + std::string(text.begin(), text.end());

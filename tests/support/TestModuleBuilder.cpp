@@ -194,7 +194,8 @@ void TestModuleBuilder::WriteHeaders(ModuleView& out, std::uint32_t certificateA
     Put16(image, coff + 2, static_cast<std::uint16_t>(sections_.size()));
     Put32(image, coff + 8, symbolPointer_);
     Put32(image, coff + 12, symbolCount_);
-    Put16(image, coff + 16, sizeOfOptionalHeader_.value_or(static_cast<std::uint16_t>(optionalSize + directoryCount_ * 8)));
+    Put16(image, coff + 16,
+          sizeOfOptionalHeader_.value_or(static_cast<std::uint16_t>(optionalSize + directoryCount_ * 8)));
     Put16(image, coff + 18, pe32Plus_ ? 0x0022 : 0x0102);
     std::size_t const opt = coff + 20;
     Put16(image, opt, pe32Plus_ ? 0x20B : 0x10B);
@@ -208,7 +209,8 @@ void TestModuleBuilder::WriteHeaders(ModuleView& out, std::uint32_t certificateA
         imageEnd = AlignUp(out.Sections.back().VirtualAddress + out.Sections.back().VirtualSize, sectionAlignment_);
     }
     Put32(image, opt + 56, imageEnd);
-    Put32(image, opt + 60, AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * 40, fileAlignment_));
+    Put32(image, opt + 60,
+          AlignUp(out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size()) * 40, fileAlignment_));
     Put16(image, opt + 68, 3);  // console subsystem
     Put32(image, opt + optionalSize - 4, directoryCount_);
     WriteDirectories(out, certificateAt);
@@ -262,7 +264,9 @@ void TestModuleBuilder::WriteSectionTable(ModuleView& out) const {
 
 TestModuleBuilder SmallModule(bool pe32Plus) {
     TestModuleBuilder builder(pe32Plus);
-    builder.AddSection(".text", Pattern(0x180, 1)).AddSection(".data", Pattern(0x300, 2)).AddSection(".rsrc", Pattern(0x200, 3));
+    builder.AddSection(".text", Pattern(0x180, 1))
+        .AddSection(".data", Pattern(0x300, 2))
+        .AddSection(".rsrc", Pattern(0x200, 3));
     return builder;
 }
 

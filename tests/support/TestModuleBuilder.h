@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct SectionDefinition {
     std::string Name;
-    Bytes Data = {};  // padded with zeros up to SizeOfRawData
+    Bytes Data = {};                                     // padded with zeros up to SizeOfRawData
     std::optional<std::uint32_t> VirtualAddress = {};    // default: after the previous section
     std::optional<std::uint32_t> VirtualSize = {};       // default: Data.size(), at least 1
     std::optional<std::uint32_t> PointerToRawData = {};  // default: next FileAlignment multiple
@@ -84,7 +84,9 @@ public:
         sections_.push_back(std::move(section));
         return *this;
     }
-    TestModuleBuilder& AddSection(std::string name, Bytes data) { return AddSection({std::move(name), std::move(data)}); }
+    TestModuleBuilder& AddSection(std::string name, Bytes data) {
+        return AddSection({std::move(name), std::move(data)});
+    }
     // Entries at offset of section's raw data; directory 6 gets {section VA
     // + offset, directorySize}, by default the entries' bytes.
     TestModuleBuilder& DebugDirectory(std::size_t section, std::uint32_t offset,

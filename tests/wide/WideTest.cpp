@@ -19,7 +19,9 @@ namespace {
 
 constexpr bool kWindows = kPathSeparator == u'\\';
 
-constexpr struct { const char16_t *path, *folder, *name, *withTds; } kPathCases[] = {
+constexpr struct {
+    const char16_t *path, *folder, *name, *withTds;
+} kPathCases[] = {
     {u"a.b.dll", u"", u"a.b.dll", u"a.b.tds"},
 #ifdef _WIN32
     {u"dir\\a.dll", u"dir", u"a.dll", u"dir\\a.tds"},
@@ -28,20 +30,21 @@ constexpr struct { const char16_t *path, *folder, *name, *withTds; } kPathCases[
     {u"C:a.dll", u"C:", u"a.dll", u"C:a.tds"},
     {u"a.b:c", u"a.b:", u"c", u"a.b:c.tds"},
     {u"dir.x\\tool", u"dir.x", u"tool", u"dir.x\\tool.tds"},  // a dot in a folder name
-    {u"dir.x/tool", u"", u"dir.x/tool", u"dir.tds"},  // the slash is an ordinary character
+    {u"dir.x/tool", u"", u"dir.x/tool", u"dir.tds"},          // the slash is an ordinary character
 #else
     {u"dir/a.dll", u"dir", u"a.dll", u"dir/a.tds"},
     {u"/a.dll", u"/", u"a.dll", u"/a.tds"},  // a root keeps its separator
     {u"C:a.dll", u"", u"C:a.dll", u"C:a.tds"},
     {u"dir.x/tool", u"dir.x", u"tool", u"dir.x/tool.tds"},  // a dot in a folder name
-    {u"dir.x\\tool", u"", u"dir.x\\tool", u"dir.tds"},  // backslash and colon are ordinary characters
+    {u"dir.x\\tool", u"", u"dir.x\\tool", u"dir.tds"},      // backslash and colon are ordinary characters
 #endif
 };
 
 TEST(PathParts, FolderNameAndExtension) {
     for (const auto& c : kPathCases)
         EXPECT_EQ(std::tuple(ExtractFolderPart(c.path), ExtractNamePart(c.path), ReplaceExtension(c.path, u".tds")),
-                  std::tuple(WideString(c.folder), WideString(c.name), WideString(c.withTds))) << WideToUtf8(c.path);
+                  std::tuple(WideString(c.folder), WideString(c.name), WideString(c.withTds)))
+            << WideToUtf8(c.path);
     EXPECT_EQ(FindLastDelimiter(u"./", u"a/b.c"), 4u);
 }
 
@@ -50,23 +53,27 @@ std::vector<WideString> SplitCommandLine(const WideString& text) {
     std::vector<char16_t> line(text.c_str(), text.c_str() + text.size() + 1);
     std::vector<WideString> arguments;
     std::size_t position = 0;
-    for (WideString argument; !(argument = ScanArgument(line.data(), position)).empty();)
-        arguments.push_back(argument);
+    for (WideString argument; !(argument = ScanArgument(line.data(), position)).empty();) arguments.push_back(argument);
     if (position != text.size()) arguments.push_back(u"(stopped before the end)");
     return arguments;
 }
 
 const WideString kRun(5000, u'x'), kLimit(kMaxArgumentLength, u'x'), kRest(5000 - kMaxArgumentLength, u'x');
 
-const struct { WideString line; std::vector<WideString> arguments; } kSplitCases[] = {
+const struct {
+    WideString line;
+    std::vector<WideString> arguments;
+} kSplitCases[] = {
     {u"prog a\"b c\"d \"e\"\"f\"g", {u"prog", u"ab cd", u"efg"}},  // quotes anywhere in an argument
     {u"\"C:\\Program Files\\q.exe\" \u0416 \U0001F600", {u"C:\\Program Files\\q.exe", u"\u0416", u"\U0001F600"}},
     {u"prog a \"\" b a\"\"b \"\"\"\" \"\"c \"\"", {u"prog", u"a", u"b", u"ab", u"c"}},  // empty quote pairs
-    {u" prog\ta\t\tb\x01" u"c\r\nd  \"e\tf\x01 g\"", {u"prog", u"a", u"b", u"c", u"d", u"e\tf\x01 g"}},
+    {u" prog\ta\t\tb\x01"
+     u"c\r\nd  \"e\tf\x01 g\"",
+     {u"prog", u"a", u"b", u"c", u"d", u"e\tf\x01 g"}},
     {u"prog a\\\"b c\" d\\ \"e f  ", {u"prog", u"a\\b c", u"d\\", u"e f  "}},  // backslash; an unclosed quote
-    {u"p " + kRun + u" z", {u"p", kLimit, kRest, u"z"}},  // a long argument splits at the limit
+    {u"p " + kRun + u" z", {u"p", kLimit, kRest, u"z"}},                       // a long argument splits at the limit
     {u"p \"" + kRun + u"\" z", {u"p", kLimit, kRest + u" z"}},  // the rest goes on, its quote opens a stretch
-    {u"\"" + kLimit + u"\" b", {kLimit, u"b"}},  // a stretch ending at the limit drops its closing quote
+    {u"\"" + kLimit + u"\" b", {kLimit, u"b"}},                 // a stretch ending at the limit drops its closing quote
 };
 
 TEST(ScanArgument, SplitsCommandLines) {
@@ -74,19 +81,26 @@ TEST(ScanArgument, SplitsCommandLines) {
         EXPECT_EQ(SplitCommandLine(c.line), c.arguments) << WideToUtf8(c.line.substr(0, 40));
 }
 
-const struct { std::string utf8; WideString wide; } kUtf8Cases[] = {  // a byte not in valid UTF-8: U+DC00 + byte
+const struct {
+    std::string utf8;
+    WideString wide;
+} kUtf8Cases[] = {
+    // a byte not in valid UTF-8: U+DC00 + byte
     {"a\xC3\xA9\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80", u"a\u00E9\u0416\u4E2D\U0001F600"},
     {"\xFF\x80\xE2\x82\x41", {0xDCFF, 0xDC80, 0xDCE2, 0xDC82, u'A'}},  // stray bytes, a sequence cut short
-    {"\xE0\x80\xAF", {0xDCE0, 0xDC80, 0xDCAF}},              // overlong
-    {"\xED\xA0\x80", {0xDCED, 0xDCA0, 0xDC80}},              // an encoded surrogate
-    {"\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},  // past U+10FFFF
+    {"\xE0\x80\xAF", {0xDCE0, 0xDC80, 0xDCAF}},                        // overlong
+    {"\xED\xA0\x80", {0xDCED, 0xDCA0, 0xDC80}},                        // an encoded surrogate
+    {"\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},            // past U+10FFFF
 };
 
 TEST(Utf8, ConvertsBothWays) {
     for (const auto& c : kUtf8Cases)
         EXPECT_EQ(std::pair(Utf8ToWide(c.utf8), WideToUtf8(c.wide)), std::pair(c.wide, c.utf8)) << c.utf8;
     for (char16_t unit : {0xD800, 0xDBFF, 0xDC41, 0xDC7F, 0xDD00, 0xDFFF})  // other unpaired surrogates
-        EXPECT_EQ(WideToUtf8({unit, u'a'}), "\xEF\xBF\xBD" "a") << int{unit};
+        EXPECT_EQ(WideToUtf8({unit, u'a'}),
+                  "\xEF\xBF\xBD"
+                  "a")
+            << int{unit};
 }
 
 // a.dll, ab.dll, b.dll, c.txt ("hello" each), folder sub; '/' separates on Windows too; wide and ANSI mode there.
@@ -119,7 +133,10 @@ protected:
 };
 INSTANTIATE_TEST_SUITE_P(Api, SysApi, ::testing::ValuesIn(kWindows ? std::vector{true, false} : std::vector{true}));
 
-const struct { const char16_t* name; std::uint32_t access, share, disposition, error; } kOpenCases[] = {
+const struct {
+    const char16_t* name;
+    std::uint32_t access, share, disposition, error;
+} kOpenCases[] = {
     {u"none.dll", kGenericRead, kFileShareRead, kOpenExisting, kErrorFileNotFound},
     {u"nodir/none.dll", kGenericRead, kFileShareRead, kOpenExisting, kErrorPathNotFound},
     {u"sub", kGenericRead, kFileShareRead, kOpenExisting, kErrorAccessDenied},
@@ -153,7 +170,11 @@ TEST_P(SysApi, OpenResults) {
     EXPECT_TRUE(DeleteFileByPath(In(u"a.dll")) && !fs::exists(FsPath(u"a.dll")));
 }
 
-const struct { const char16_t* mask; std::set<WideString> names; std::uint32_t error; } kSearchCases[] = {
+const struct {
+    const char16_t* mask;
+    std::set<WideString> names;
+    std::uint32_t error;
+} kSearchCases[] = {
     {u"*.dll", {u"a.dll", u"ab.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"?.dll", {u"a.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"*", {u"./", u"../", u"a.dll", u"ab.dll", u"b.dll", u"c.txt", u"sub/"}, kErrorNoMoreFiles},
@@ -165,18 +186,24 @@ const struct { const char16_t* mask; std::set<WideString> names; std::uint32_t e
 TEST_P(SysApi, FolderSearchAndSameFile) {
     for (const auto& c : kSearchCases) EXPECT_EQ(Search(c.mask), std::pair(c.names, c.error)) << WideToUtf8(c.mask);
     EXPECT_TRUE(IsExistingFile(In(u"a.dll")) && !IsExistingFile(In(u"sub")) && !IsExistingFile(In(u"none")));
-    if (kWindows) fs::create_hard_link(FsPath(u"a.dll"), FsPath(u"link.dll"));  // Wine makes no symbolic links
-    else fs::create_symlink(FsPath(u"a.dll"), FsPath(u"link.dll"));
+    if (kWindows)
+        fs::create_hard_link(FsPath(u"a.dll"), FsPath(u"link.dll"));  // Wine makes no symbolic links
+    else
+        fs::create_symlink(FsPath(u"a.dll"), FsPath(u"link.dll"));
     EXPECT_TRUE(SysIsSameFile(In(u"a.dll"), In(u"link.dll")) && SysIsSameFile(In(u"a.dll"), In(u"sub/../a.dll")));
     EXPECT_FALSE(SysIsSameFile(In(u"a.dll"), In(u"b.dll")) || SysIsSameFile(In(u"none"), In(u"none")));
 }
 
 // Steps on the 5 bytes of a.dll, each from where the one before and its read of up to 9 bytes left it.
-const struct { std::int32_t low, high; std::uint32_t method, newLow, newHigh, error; const char* read; } kSeeks[] = {
-    {16, 1, kFileBegin, 16, 1, kErrorSuccess, ""},  // 4 GiB + 16
+const struct {
+    std::int32_t low, high;
+    std::uint32_t method, newLow, newHigh, error;
+    const char* read;
+} kSeeks[] = {
+    {16, 1, kFileBegin, 16, 1, kErrorSuccess, ""},               // 4 GiB + 16
     {-6, -2, kFileEnd, 0xFFFFFFFFu, 0, kErrorNegativeSeek, ""},  // before the start: refused
-    {-15, -2, kFileCurrent, 1, 0, kErrorSuccess, "ello"},  // back by 4 GiB + 15
-    {-1, 0, kFileBegin, 0xFFFFFFFFu, 0, kErrorSuccess, ""},  // a low part of 0xFFFFFFFF is no error
+    {-15, -2, kFileCurrent, 1, 0, kErrorSuccess, "ello"},        // back by 4 GiB + 15
+    {-1, 0, kFileBegin, 0xFFFFFFFFu, 0, kErrorSuccess, ""},      // a low part of 0xFFFFFFFF is no error
 };
 
 TEST_P(SysApi, SeekReadAndCut) {
@@ -190,7 +217,8 @@ TEST_P(SysApi, SeekReadAndCut) {
         std::uint32_t got = 99;
         EXPECT_TRUE(SysReadFile(file, buffer, sizeof buffer, &got)) << s.low;  // stops at the end, no error
         EXPECT_EQ(std::tuple(low, error, error ? s.newHigh : std::uint32_t(high), std::string(buffer, got)),
-                  std::tuple(s.newLow, s.error, s.newHigh, std::string(s.read))) << s.low;
+                  std::tuple(s.newLow, s.error, s.newHigh, std::string(s.read)))
+            << s.low;
     }
     EXPECT_EQ(SysSetFilePointer(file, 3, nullptr, kFileBegin), 3u);
     EXPECT_TRUE(SysSetEndOfFile(file) && SysFlushFileBuffers(file) && SysCloseHandle(file));
@@ -227,7 +255,8 @@ TEST(SysApiProcess, RealCommandLine) {
                   (std::vector<WideString>{u"a b\\", u"cd", u"e", u""}));
     } else {
         // The command processor drops the outer pair of quotes.
-        std::string const line = "\"\"" + WideToUtf8(GetArgument(0)) + "\" --gtest_filter=*RealCommandLine - \"a b\\\" c\"\"d \"\" e\"";
+        std::string const line =
+            "\"\"" + WideToUtf8(GetArgument(0)) + "\" --gtest_filter=*RealCommandLine - \"a b\\\" c\"\"d \"\" e\"";
         EXPECT_EQ(std::system(line.c_str()), 0);
     }
 }
@@ -237,7 +266,8 @@ TEST(SysApiProcess, RealCommandLine) {
 const std::pair<std::uint32_t, const char16_t*> kErrorTexts[] = {
     {kErrorFileNotFound, u"The system cannot find the file specified.\r\n"},
     {kErrorPathNotFound, u"The system cannot find the path specified.\r\n"},
-    {kErrorAccessDenied, u"Access is denied.\r\n"}, {kErrorHandleEof, u"Reached the end of the file.\r\n"},
+    {kErrorAccessDenied, u"Access is denied.\r\n"},
+    {kErrorHandleEof, u"Reached the end of the file.\r\n"},
     {kErrorSharingViolation, u"The process cannot access the file because it is being used by another process.\r\n"},
     {kErrorNegativeSeek, u"An attempt was made to move the file pointer before the beginning of the file.\r\n"},
 };
