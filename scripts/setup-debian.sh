@@ -10,7 +10,7 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   qt6-base-dev libx11-dev libxtst-dev xvfb xauth x11-utils imagemagick
-  clang libclang-rt-14-dev googletest
+  clang clang-format libclang-rt-14-dev googletest
   "$@"
 )
 

@@ -7,6 +7,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLON_TEST_BUILD:-$root/build/test}
 
 "$root/scripts/setup-debian.sh"
+# One style throughout: every C++ file as clang-format writes it.
+if ! (cd "$root" && find cli pe wide sample tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
+      xargs -0 clang-format --dry-run --Werror); then
+  echo "Some C++ files are not formatted: run clang-format -i on them." >&2
+  exit 1
+fi
 # A wineserver left behind by an earlier run that was killed would keep the
 # prefix step below waiting for it for ever.
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
