@@ -113,6 +113,8 @@ def main():
             sys.exit(f"fault {number}: the text to replace is not in {rel} exactly once")
         with open(path, "w") as f:
             f.write(original.replace(old, new))
+        # The test command checks the formatting: a fault must fail a test, not that check.
+        subprocess.run(["clang-format", "-i", path], check=True)
         try:
             caught = run_suite(args.build)
         finally:
