@@ -12,6 +12,10 @@ namespace fault {
 // operations) fail with errorCode. 0 disarms.
 void Arm(std::uint64_t callNumber, std::uint32_t errorCode);
 void Disarm();
+// Instead of a failure, runs action just before call number callNumber:
+// another process's doing at that moment (a file that appears), to show
+// that a run never undoes it.
+void ArmAction(std::uint64_t callNumber, void (*action)());
 // File operations counted since the last Arm or Disarm.
 std::uint64_t CallCount();
 

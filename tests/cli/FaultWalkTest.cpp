@@ -95,6 +95,32 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
     }
 }
 
+// A .tds file that appears while a run without -w makes its own is never
+// replaced, wherever in the run it appears.
+std::filesystem::path gIntruderPath;
+
+TEST(FaultWalk, AFileThatAppearsAtTheTdsPathIsNotReplacedWithoutOverwrite) {
+    Bytes const original = SmallModule().Td32Section(MakeTd32Block(5000)).Build().Image;
+    TempDir dir;
+    auto const module = dir.File("m.exe");
+    gIntruderPath = dir.File("m.tds");
+    std::u16string message;
+    bool ok = true;
+    std::uint64_t const calls = WithFault(0, [&] {
+        WriteAll(module, original);
+        ok = ExtractDebugInfo(Wide(module), Wide(gIntruderPath), false, message);
+    });
+    ASSERT_TRUE(ok);
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        WriteAll(module, original);
+        std::filesystem::remove(gIntruderPath);
+        fault::ArmAction(n, [] { WriteAll(gIntruderPath, {'m', 'i', 'n', 'e'}); });
+        ExtractDebugInfo(Wide(module), Wide(gIntruderPath), false, message);
+        fault::Disarm();
+        EXPECT_EQ(ReadIfAny(gIntruderPath), (Bytes{'m', 'i', 'n', 'e'})) << "appeared before call " << n;
+    }
+}
+
 // An attachment writes the block beyond the end of the module and flushes
 // it before the headers name it: cut off before, the module reads as it was.
 TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
