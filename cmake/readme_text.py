@@ -21,7 +21,7 @@ def main(source, target, version):
     title = f"Quillon {version}"
     text = "\n\n".join([
         f"{title}\n{'=' * len(title)}",
-        section(markdown, "# Quillon"),
+        section(markdown, "# Quillon").split("\n\n")[0],  # the build commands after it are for developers
         "In this zip: quillon.exe, the tool, and Marrowby.exe, the window program.",
         "Using the tool\n--------------",
         section(markdown, "## Using the tool"),
