@@ -19,16 +19,6 @@ constexpr std::uint32_t kEntryAndPadding = kDebugEntrySize + 4;
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool ReadAt(SysHandle file, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size) {
-    std::int32_t high = 0;
-    SysSetLastError(0);
-    if (SysSetFilePointer(file, static_cast<std::int32_t>(offset), &high, sys::kFileBegin) == 0xFFFFFFFFu &&
-        SysGetLastError() != 0)
-        return false;
-    std::uint32_t read = 0;
-    return SysReadFile(file, buffer, size, &read) && read == size;
-}
-
 // The whole .tds file, which must be one TD32 block.
 bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& errorText) {
     if (!IsExistingFile(tdsPath)) {
@@ -41,9 +31,10 @@ bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& e
     SysSetLastError(0);
     std::uint32_t const size = file == kInvalidHandle ? 0 : SysGetFileSize(file, &high);
     bool read = file != kInvalidHandle && !(size == 0xFFFFFFFFu && SysGetLastError() != 0);
-    if (read && high == 0 && size >= kMinimumBlockSize) {
+    if (read && high == 0 && size >= kMinimumBlockSize) {  // the file was just opened: read from its start
         block.resize(size);
-        read = ReadAt(file, 0, block.data(), size);
+        std::uint32_t done = 0;
+        read = SysReadFile(file, block.data(), size, &done) && done == size;
     }
     if (file != kInvalidHandle) SysCloseHandle(file);
     if (!read) {

@@ -30,37 +30,22 @@ int ExitCodeFor(bool searchSucceeded, int processed, int failed) {
     return failed != 0 ? kExitSomeFailed : kExitAllDone;
 }
 
-TModuleAction ActionFor(const TRunSettings& settings) {
-    if (settings.Attach && settings.ListOnly) {
-        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
-            std::uint32_t size = 0;
-            if (!CheckAttachDebugInfo(module, tds, size, message)) return false;
-            message = FormatText(msg::WouldAttach, {IntToText(size), tds});
-            return true;
-        };
-    }
-    if (settings.Attach) {
-        return [](const std::u16string& module, const std::u16string& tds, std::u16string& message) {
-            if (!AttachDebugInfo(module, tds, message)) return false;
-            message = std::u16string(msg::Done);
-            return true;
-        };
-    }
-    if (settings.ListOnly) {
-        return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
-                                                std::u16string& message) {
-            std::uint32_t size = 0;
-            if (!CheckDebugInfo(module, tds, overwrite, size, message)) return false;
-            message = FormatText(msg::WouldMove, {IntToText(size), tds});
-            return true;
-        };
-    }
-    return [overwrite = settings.Overwrite](const std::u16string& module, const std::u16string& tds,
-                                            std::u16string& message) {
-        if (!ExtractDebugInfo(module, tds, overwrite, message)) return false;
+// What the run does with one module: attach or extract, or only check and
+// say what would be done.
+bool ActOnModule(const TRunSettings& settings, const std::u16string& module, const std::u16string& tds,
+                 std::u16string& message) {
+    std::uint32_t size = 0;
+    bool const ok = settings.ListOnly
+                        ? (settings.Attach ? CheckAttachDebugInfo(module, tds, size, message)
+                                           : CheckDebugInfo(module, tds, settings.Overwrite, size, message))
+                        : (settings.Attach ? AttachDebugInfo(module, tds, message)
+                                           : ExtractDebugInfo(module, tds, settings.Overwrite, message));
+    if (!ok) return false;
+    if (!settings.ListOnly)
         message = std::u16string(msg::Done);
-        return true;
-    };
+    else
+        message = FormatText(settings.Attach ? msg::WouldAttach : msg::WouldMove, {IntToText(size), tds});
+    return true;
 }
 
 // Where the shell expanded a mask into several names, every positional
@@ -99,7 +84,10 @@ int RunQuillon() {
     int processed = 0;
     int failed = 0;
     bool searchSucceeded = true;
-    const TModuleAction action = ActionFor(settings);
+    const TModuleAction action = [&settings](const std::u16string& module, const std::u16string& tds,
+                                             std::u16string& message) {
+        return ActOnModule(settings, module, tds, message);
+    };
     for (const std::u16string& mask : masks) {
         int maskProcessed = 0;
         int maskFailed = 0;

@@ -73,7 +73,9 @@ bool TkvPEFileUtils::CheckWriteBack() {
     RequireWritable();
     LastErrorText.clear();
     LastOSError = 0;
-    if (!Modified || WriteBackChecks()) {
+    std::uint32_t headers = 0;
+    std::uint32_t image = 0;
+    if (!Modified || WriteBackChecks(headers, image)) {
         return true;
     }
     if (LastErrorText.empty() && LastOSError == 0) {
@@ -83,8 +85,9 @@ bool TkvPEFileUtils::CheckWriteBack() {
 }
 
 // Everything that can be checked or read is done before the first write, so
-// that a refusal leaves the file untouched. Running it again repeats no work.
-bool TkvPEFileUtils::WriteBackChecks() {
+// that a refusal leaves the file untouched; the header sizes to write come
+// out of it. Running it again repeats no work.
+bool TkvPEFileUtils::WriteBackChecks(std::uint32_t& headers, std::uint32_t& image) {
     if (GetSectionAlignment() < kPageSize) {
         SetError(SSectionAlignmentTooSmall);
         return false;
@@ -98,15 +101,13 @@ bool TkvPEFileUtils::WriteBackChecks() {
         }
         return false;
     }
-    std::uint32_t headers = 0;
-    std::uint32_t image = 0;
     return CheckLayoutForWriteBack() && ReadBackMovedRegions() && ComputeSizes(headers, image);
 }
 
 bool TkvPEFileUtils::WriteBack() {
     std::uint32_t headers = 0;
     std::uint32_t image = 0;
-    if (!WriteBackChecks() || !ComputeSizes(headers, image)) {
+    if (!WriteBackChecks(headers, image)) {
         return false;
     }
     bool hadChecksum = false;

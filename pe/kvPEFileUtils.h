@@ -217,7 +217,7 @@ private:
 
     // Closing
     bool WriteBack();
-    bool WriteBackChecks();
+    bool WriteBackChecks(std::uint32_t& headers, std::uint32_t& image);
     bool CheckLayoutForWriteBack();
     bool ReadBackMovedRegions();
     bool ReadBackSection(std::int32_t index);

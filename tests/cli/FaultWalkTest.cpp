@@ -37,14 +37,6 @@ std::uint64_t WithFault(std::uint64_t failingCall, const std::function<void()>& 
     return calls;
 }
 
-std::optional<Bytes> ReadIfAny(const std::filesystem::path& path) {
-    return std::filesystem::exists(path) ? std::optional<Bytes>(ReadAll(path)) : std::nullopt;
-}
-
-std::size_t FilesIn(const std::filesystem::path& folder) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
 }  // namespace
 
 TEST(FaultWalk, TheDebugBlockIsNeverLost) {

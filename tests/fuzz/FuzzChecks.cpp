@@ -29,10 +29,6 @@ const testsupport::TempDir& Scratch() {
     return folder;
 }
 
-std::optional<Bytes> ReadIfAny(const fs::path& path) {
-    return fs::exists(path) ? std::optional<Bytes>(testsupport::ReadAll(path)) : std::nullopt;
-}
-
 std::string Utf8(const std::u16string& text) { return WideToUtf8(text); }
 
 // The editor's change, chosen by a byte of the input.
@@ -253,11 +249,11 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
     if (done && !message.empty()) {
         return "done, with a message";
     }
-    if (std::distance(fs::directory_iterator(folder), {}) > 2) {
+    if (testsupport::FilesIn(folder) > 2) {
         return "a temporary file was left beside the .tds file";
     }
-    return done ? CheckDone(bytes, module, ReadIfAny(tds), sectionsBefore)
-                : CheckFailed(bytes, testsupport::ReadAll(module), ReadIfAny(tds), earlierTds, message);
+    return done ? CheckDone(bytes, module, testsupport::ReadIfAny(tds), sectionsBefore)
+                : CheckFailed(bytes, testsupport::ReadAll(module), testsupport::ReadIfAny(tds), earlierTds, message);
 }
 
 std::string CheckCliText(std::span<const std::uint8_t> input) {

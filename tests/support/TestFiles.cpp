@@ -41,6 +41,14 @@ void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>
     }
 }
 
+std::optional<std::vector<std::uint8_t>> ReadIfAny(const std::filesystem::path& path) {
+    return std::filesystem::exists(path) ? std::optional(ReadAll(path)) : std::nullopt;
+}
+
+std::size_t FilesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
 WideString Wide(const std::filesystem::path& path) { return path.u16string(); }
 
 std::string PefileProblems([[maybe_unused]] const std::filesystem::path& module) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ private:
 
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// The file's bytes, or nothing when there is no file at path.
+std::optional<std::vector<std::uint8_t>> ReadIfAny(const std::filesystem::path& path);
+std::size_t FilesIn(const std::filesystem::path& folder);
 // The path as the seam takes it.
 WideString Wide(const std::filesystem::path& path);
 
