@@ -525,7 +525,11 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
     if (::link(from.c_str(), to.c_str()) != 0) return false;
-    return ::unlink(from.c_str()) == 0;
+    if (::unlink(from.c_str()) == 0) return true;
+    int const error = errno;  // the move did not happen: take the new name away again
+    ::unlink(to.c_str());
+    errno = error;
+    return false;
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
