@@ -99,6 +99,14 @@ struct FindEntry {
     WideString FileName;  // at most 259 units
 };
 
+// The form in which the file functions below hand path to the system. On
+// Windows a path of 260 characters or more goes in its "\\?\" form, made
+// absolute and normalised by the system first ("\\server\share\x" becomes
+// "\\?\UNC\server\share\x"; a path already in that form is kept), so that
+// deep trees work without the 260-character limit; a shorter path, and every
+// path on POSIX, goes as it is. Callers keep the path as given for messages.
+WideString LongPathForm(const WideString& path);
+
 std::uint32_t GetPathAttributes(const WideString& path);
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,

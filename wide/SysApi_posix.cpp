@@ -423,6 +423,9 @@ WideString GetArgument(int index) {
 
 // ---- Files and folders ------------------------------------------------------
 
+// POSIX has no such limit to lift.
+WideString LongPathForm(const WideString& path) { return path; }
+
 std::uint32_t GetPathAttributes(const WideString& path) {
     std::string native = WideToUtf8(path);
     struct stat info;

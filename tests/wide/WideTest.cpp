@@ -260,6 +260,21 @@ TEST(SysApiProcess, RealCommandLine) {
         EXPECT_EQ(std::system(line.c_str()), 0);
     }
 }
+
+// A path of 260 characters or more reaches the system in its "\\?\" form, made absolute and normalised first.
+TEST(LongPathForm, LongPathsOnlyAbsoluteAndNormalised) {
+    const WideString here = testsupport::Wide(fs::current_path()) + u'\\', root = u"\\\\?\\", n(300, u'n');
+    const std::pair<WideString, WideString> rows[] = {
+        {n.substr(41), n.substr(41)},  // 259 characters: as it is
+        {n.substr(40), root + here + n.substr(40)},
+        {u"C:\\" + n, root + u"C:\\" + n},
+        {here.substr(0, 2) + n, root + here + n},  // relative to the drive's current folder
+        {u"\\\\server\\share\\" + n, root + u"UNC\\server\\share\\" + n},
+        {u"C:/x/./y/../" + n, root + u"C:\\x\\" + n},
+        {root + u"C:\\x\\../" + n, root + u"C:\\x\\../" + n},  // already in that form: kept
+    };
+    for (const auto& [path, form] : rows) EXPECT_EQ(LongPathForm(path), form) << WideToUtf8(path.substr(0, 60));
+}
 #endif
 
 // The English texts of Windows; Wine words its own, so there only their form is checked.
