@@ -83,7 +83,8 @@ inline constexpr bool kShellExpandsWildcards = true;
 extern bool UseWideApi;
 
 // Start-up of the process: sets UseWideApi and, on POSIX, keeps argv as the
-// argument source (an empty argument ends the list, as on Windows).
+// argument source, without its empty arguments (Windows skips an empty pair
+// of quotation marks; the arguments after it still count).
 void InitPlatform(int argc, char** argv);
 
 // Number of arguments, the program name not counted.

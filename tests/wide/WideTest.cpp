@@ -178,6 +178,10 @@ const struct {
     {u"*.dll", {u"a.dll", u"ab.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"?.dll", {u"a.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"*", {u"./", u"../", u"a.dll", u"ab.dll", u"b.dll", u"c.txt", u"sub/"}, kErrorNoMoreFiles},
+    {u"*.*", {u"./", u"../", u"a.dll", u"ab.dll", u"b.dll", u"c.txt", u"sub/"}, kErrorNoMoreFiles},
+    {u"?B.DLL", {u"ab.dll"}, kErrorNoMoreFiles},  // as Windows: any case, "*.*" names without a dot too,
+    {u"A.dll..", {u"a.dll"}, kErrorNoMoreFiles},  // and trailing dots need nothing
+
     {u"???.dll", {}, kErrorFileNotFound},
     {u"none.dll", {}, kErrorFileNotFound},
     {u"nodir/*", {}, kErrorPathNotFound},
@@ -230,9 +234,10 @@ TEST_P(SysApi, NamesInOtherScriptsReachTheirFiles) {
     if (!UseWideApi) GTEST_SKIP() << "the ANSI functions take ASCII names only";
     for (const WideString& name : names)
         EXPECT_TRUE(SysCloseHandle(Open(name, kGenericWrite, 0, kCreateAlways)) && fs::exists(FsPath(name)));
-    if (!kWindows) {  // a name that is not UTF-8: its byte 0xE9 stands as U+DCE9
+    if (!kWindows) {  // a name that is not UTF-8: its byte 0xE9 stands as U+DCE9; a '*' in a name
         std::ofstream(dir_.Path() / "n\xE9.tds") << "raw";
-        names.insert({u'n', 0xDCE9, u'.', u't', u'd', u's'});
+        std::ofstream(dir_.Path() / "*x.tds") << "star";
+        names.insert({{u'n', 0xDCE9, u'.', u't', u'd', u's'}, u"*x.tds"});
     }
     EXPECT_EQ(Search(u"*.tds"), std::pair(names, kErrorNoMoreFiles));
     for (const WideString& name : names) EXPECT_TRUE(DeleteFileByPath(In(name))) << WideToUtf8(name);
