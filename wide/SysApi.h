@@ -58,18 +58,22 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 }  // namespace sys
 
-// Path text: the characters that separate the parts of a path, and the one
-// used to join a folder and a name. Backslash and colon on Windows; the
-// slash alone on POSIX, where backslash and colon are ordinary characters.
+// Path text: the characters that separate the parts of a path, those of
+// them that separate folders, and the one used to join a folder and a name
+// where the user wrote none. On Windows the slash separates folders as the
+// backslash does (the file functions take either), and a colon ends a drive;
+// on POSIX the slash alone, and backslash and colon are ordinary characters.
 // POSIX shells expand wildcards before the program starts, so one mask can
 // arrive as several names; on Windows the program expands masks itself.
 #ifdef _WIN32
-inline constexpr char16_t kFolderDelimiters[] = u"\\:";
-inline constexpr char16_t kExtensionDelimiters[] = u".\\:";
+inline constexpr char16_t kFolderDelimiters[] = u"\\/:";
+inline constexpr char16_t kPathSeparators[] = u"\\/";
+inline constexpr char16_t kExtensionDelimiters[] = u".\\/:";
 inline constexpr char16_t kPathSeparator = u'\\';
 inline constexpr bool kShellExpandsWildcards = false;
 #else
 inline constexpr char16_t kFolderDelimiters[] = u"/";
+inline constexpr char16_t kPathSeparators[] = u"/";
 inline constexpr char16_t kExtensionDelimiters[] = u"./";
 inline constexpr char16_t kPathSeparator = u'/';
 inline constexpr bool kShellExpandsWildcards = true;

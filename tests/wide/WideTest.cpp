@@ -30,7 +30,9 @@ constexpr struct {
     {u"C:a.dll", u"C:", u"a.dll", u"C:a.tds"},
     {u"a.b:c", u"a.b:", u"c", u"a.b:c.tds"},
     {u"dir.x\\tool", u"dir.x", u"tool", u"dir.x\\tool.tds"},  // a dot in a folder name
-    {u"dir.x/tool", u"", u"dir.x/tool", u"dir.tds"},          // the slash is an ordinary character
+    {u"dir.x/tool", u"dir.x", u"tool", u"dir.x/tool.tds"},    // the slash separates folders too
+    {u"C:/a.dll", u"C:/", u"a.dll", u"C:/a.tds"},
+    {u"C:/d\\e/a.dll", u"C:/d\\e", u"a.dll", u"C:/d\\e/a.tds"},
 #else
     {u"dir/a.dll", u"dir", u"a.dll", u"dir/a.tds"},
     {u"/a.dll", u"/", u"a.dll", u"/a.tds"},  // a root keeps its separator
@@ -45,7 +47,6 @@ TEST(PathParts, FolderNameAndExtension) {
         EXPECT_EQ(std::tuple(ExtractFolderPart(c.path), ExtractNamePart(c.path), ReplaceExtension(c.path, u".tds")),
                   std::tuple(WideString(c.folder), WideString(c.name), WideString(c.withTds)))
             << WideToUtf8(c.path);
-    EXPECT_EQ(FindLastDelimiter(u"./", u"a/b.c"), 4u);
 }
 
 // The arguments up to the first empty one, which must be the end, read from an exact copy (for ASan).
