@@ -49,37 +49,71 @@ void ProcessOneModule(const std::u16string& modulePath, const std::u16string& td
     WriteConsoleLine(modulePath + u": " + message);
 }
 
-}  // namespace
+bool HasWildcard(const std::u16string& name) { return name.find_first_of(u"?*") != std::u16string::npos; }
 
-std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
-    if (folder.empty()) return name;
-    const std::u16string_view delimiters(kFolderDelimiters);
-    if (delimiters.find(folder.back()) != std::u16string_view::npos) return folder + name;
-    return folder + kPathSeparator + name;
+// The separator the user wrote last, so that the paths the search builds
+// read as the user's own; the platform's where the user wrote none.
+char16_t SeparatorIn(const std::u16string& path) {
+    const std::size_t i = FindLastDelimiter(kPathSeparators, path);
+    return i == 0 ? kPathSeparator : path[i - 1];
 }
 
-bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive,
-                    const TModuleAction& action, int& processed, int& failed) {
+// The files step of one folder: the modules the mask matches, or the one
+// file a literal name names there.
+bool ProcessFiles(const std::u16string& mask, bool literal, const std::u16string& searchFolder,
+                  const std::u16string& tdsFile, const TModuleAction& action, int& processed, int& failed) {
+    if (literal) {
+        if (IsExistingFile(mask)) ProcessOneModule(mask, tdsFile, action, processed, failed);
+        return true;
+    }
+    const char16_t separator = SeparatorIn(mask);
+    return ForEachEntry(mask, searchFolder, [&](const FindEntry& entry) {
+        if (!IsFolder(entry))
+            ProcessOneModule(JoinPath(searchFolder, entry.FileName, separator), tdsFile, action, processed, failed);
+    });
+}
+
+bool ProcessTree(const std::u16string& mask, bool literal, const std::u16string& tdsFile, bool recursive,
+                 const TModuleAction& action, int& processed, int& failed) {
     processed = 0;
     failed = 0;
     const std::u16string searchFolder = ExtractFolderPart(mask);
-
-    bool result = ForEachEntry(mask, searchFolder, [&](const FindEntry& entry) {
-        if (!IsFolder(entry))
-            ProcessOneModule(JoinPath(searchFolder, entry.FileName), tdsFile, action, processed, failed);
-    });
+    const bool result = ProcessFiles(mask, literal, searchFolder, tdsFile, action, processed, failed);
     if (!recursive) return result;
 
     const std::u16string namePattern = ExtractNamePart(mask);
+    const char16_t separator = SeparatorIn(mask);
     bool subfoldersOk = true;
-    const bool listed = ForEachEntry(JoinPath(searchFolder, u"*"), searchFolder, [&](const FindEntry& entry) {
-        if (!IsFolder(entry) || IsLinkedFolder(entry) || entry.FileName == u"." || entry.FileName == u"..") return;
-        int subProcessed = 0;
-        int subFailed = 0;
-        const std::u16string subMask = JoinPath(JoinPath(searchFolder, entry.FileName), namePattern);
-        if (!ProcessModules(subMask, tdsFile, true, action, subProcessed, subFailed)) subfoldersOk = false;
-        processed += subProcessed;
-        failed += subFailed;
-    });
+    const bool listed =
+        ForEachEntry(JoinPath(searchFolder, u"*", separator), searchFolder, [&](const FindEntry& entry) {
+            if (!IsFolder(entry) || IsLinkedFolder(entry) || entry.FileName == u"." || entry.FileName == u"..") return;
+            int subProcessed = 0;
+            int subFailed = 0;
+            const std::u16string subMask =
+                JoinPath(JoinPath(searchFolder, entry.FileName, separator), namePattern, separator);
+            if (!ProcessTree(subMask, literal, tdsFile, true, action, subProcessed, subFailed)) subfoldersOk = false;
+            processed += subProcessed;
+            failed += subFailed;
+        });
     return result && listed && subfoldersOk;
+}
+
+}  // namespace
+
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name, char16_t separator) {
+    if (folder.empty()) return name;
+    const std::u16string_view delimiters(kFolderDelimiters);
+    if (delimiters.find(folder.back()) != std::u16string_view::npos) return folder + name;
+    return folder + separator + name;
+}
+
+bool IsShellExpandedName(const std::u16string& name) {
+    return kShellExpandsWildcards && HasWildcard(name) && IsExistingFile(name);
+}
+
+bool IsMask(const std::u16string& name) { return HasWildcard(name) && !IsShellExpandedName(name); }
+
+bool ProcessModules(const std::u16string& mask, const std::u16string& tdsFile, bool recursive,
+                    const TModuleAction& action, int& processed, int& failed) {
+    return ProcessTree(mask, IsShellExpandedName(mask), tdsFile, recursive, action, processed, failed);
 }

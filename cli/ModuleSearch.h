@@ -5,9 +5,19 @@
 #include <functional>
 #include <string>
 
+#include "SysApi.h"
+
 // Joins a folder part and a name with one separator, adding none when the
 // folder is empty or already ends with a folder delimiter (a root).
-std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name, char16_t separator = kPathSeparator);
+
+// Where the shell expands masks, a name that holds "*" or "?" and names an
+// existing file was handed over by the shell: it is that file, in the start
+// folder and, with the subfolder search, in every subfolder; never a mask.
+bool IsShellExpandedName(const std::u16string& name);
+// True when name is searched as a mask: it holds a wildcard and is no
+// file name the shell handed over.
+bool IsMask(const std::u16string& name);
 
 // What the batch run does with one module and its .tds path: true on
 // success; message is the text of the module's line either way.

@@ -18,8 +18,6 @@ bool IsHelpRequest() {
     return argument == u"/?" || argument == u"-?" || argument == u"-h" || argument == u"--help";
 }
 
-bool HasWildcard(const std::u16string& mask) { return mask.find_first_of(u"?*") != std::u16string::npos; }
-
 int ExitCodeFor(bool searchSucceeded, int processed, int failed) {
     if (!searchSucceeded) return kExitSearchError;
     if (processed == 0 && failed == 0) {
@@ -79,7 +77,7 @@ int RunQuillon() {
     }
     // An explicit .tds path only applies to one module named without
     // wildcards and without a subfolder search.
-    if (settings.Recursive || HasWildcard(masks[0])) tdsFile.clear();
+    if (settings.Recursive || IsMask(masks[0])) tdsFile.clear();
 
     int processed = 0;
     int failed = 0;

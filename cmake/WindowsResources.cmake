@@ -1,9 +1,10 @@
 # The resources every Windows program of the product carries: a version
 # resource (file and product version from project()) and an application
 # manifest (cmake/Windows.manifest): run as invoker, Windows 7 to 11 as the
-# supported systems. The manifest names no code page, so the console output
-# keeps the system's, and no common controls version 6, so the windows keep
-# their classic look.
+# supported systems, aware of long paths (where the system allows them, its
+# file functions then take paths of any length). The manifest names no code
+# page, so the console output keeps the system's, and no common controls
+# version 6, so the windows keep their classic look.
 enable_language(RC)
 
 # quillon_windows_resources(<target> <description>): gives the program

@@ -80,6 +80,21 @@ FAULTS = [
      "if (directory(4).Size != 0)", "if (false)"),
     ("a search reports no end of the list", "wide/SysApi_posix.cpp",
      "        FailWith(sys::kErrorNoMoreFiles);\n", ""),
+    ("the slash does not separate folders on Windows", "wide/SysApi.h",
+     'kFolderDelimiters[] = u"\\\\/:";', 'kFolderDelimiters[] = u"\\\\:";'),
+    ("the paths a search builds take the platform's separator, not the one typed", "cli/ModuleSearch.cpp",
+     "return i == 0 ? kPathSeparator : path[i - 1];", "return kPathSeparator;"),
+    ("a name the shell expanded is searched as a mask again", "cli/ModuleSearch.cpp",
+     "return kShellExpandsWildcards && HasWildcard(name) && IsExistingFile(name);", "return false;"),
+    ("an empty argument ends the argument list", "wide/SysApi_posix.cpp",
+     "if (i == 0 || argv[i][0] != '\\0') savedArguments.push_back(argv[i]);",
+     "if (i > 0 && argv[i][0] == '\\0') break;\n        else savedArguments.push_back(argv[i]);"),
+    ("the folder search matches case-sensitively", "wide/SysApi_posix.cpp",
+     "FoldAscii(mask[m]) == FoldAscii(name[n])", "mask[m] == name[n]"),
+    ("a mask's trailing dots must match too", "wide/SysApi_posix.cpp",
+     "(mask[m] == U'*' || mask[m] == U'.')", "mask[m] == U'*'"),
+    ("long paths reach Windows without the \\\\?\\ form", "wide/SysApi_win32.cpp",
+     "if (path.size() < kLongPathLength ||", "if (true ||"),
 ]
 
 

@@ -29,8 +29,8 @@ export WINEDEBUG=-all
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON \
-      -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+# The configure chooses the tests' Python interpreter itself (cmake/PythonInterpreter.cmake).
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 # The tests start a Windows program again when Wine failed to start it; the
 # list of such restarts is shown after the run.

@@ -58,18 +58,22 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 }  // namespace sys
 
-// Path text: the characters that separate the parts of a path, and the one
-// used to join a folder and a name. Backslash and colon on Windows; the
-// slash alone on POSIX, where backslash and colon are ordinary characters.
+// Path text: the characters that separate the parts of a path, those of
+// them that separate folders, and the one used to join a folder and a name
+// where the user wrote none. On Windows the slash separates folders as the
+// backslash does (the file functions take either), and a colon ends a drive;
+// on POSIX the slash alone, and backslash and colon are ordinary characters.
 // POSIX shells expand wildcards before the program starts, so one mask can
 // arrive as several names; on Windows the program expands masks itself.
 #ifdef _WIN32
-inline constexpr char16_t kFolderDelimiters[] = u"\\:";
-inline constexpr char16_t kExtensionDelimiters[] = u".\\:";
+inline constexpr char16_t kFolderDelimiters[] = u"\\/:";
+inline constexpr char16_t kPathSeparators[] = u"\\/";
+inline constexpr char16_t kExtensionDelimiters[] = u".\\/:";
 inline constexpr char16_t kPathSeparator = u'\\';
 inline constexpr bool kShellExpandsWildcards = false;
 #else
 inline constexpr char16_t kFolderDelimiters[] = u"/";
+inline constexpr char16_t kPathSeparators[] = u"/";
 inline constexpr char16_t kExtensionDelimiters[] = u"./";
 inline constexpr char16_t kPathSeparator = u'/';
 inline constexpr bool kShellExpandsWildcards = true;
@@ -83,7 +87,8 @@ inline constexpr bool kShellExpandsWildcards = true;
 extern bool UseWideApi;
 
 // Start-up of the process: sets UseWideApi and, on POSIX, keeps argv as the
-// argument source (an empty argument ends the list, as on Windows).
+// argument source, without its empty arguments (Windows skips an empty pair
+// of quotation marks; the arguments after it still count).
 void InitPlatform(int argc, char** argv);
 
 // Number of arguments, the program name not counted.
@@ -98,6 +103,14 @@ struct FindEntry {
     std::uint32_t Attributes = 0;
     WideString FileName;  // at most 259 units
 };
+
+// The form in which the file functions below hand path to the system. On
+// Windows a path of 260 characters or more goes in its "\\?\" form, made
+// absolute and normalised by the system first ("\\server\share\x" becomes
+// "\\?\UNC\server\share\x"; a path already in that form is kept), so that
+// deep trees work without the 260-character limit; a shorter path, and every
+// path on POSIX, goes as it is. Callers keep the path as given for messages.
+WideString LongPathForm(const WideString& path);
 
 std::uint32_t GetPathAttributes(const WideString& path);
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,

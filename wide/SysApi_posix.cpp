@@ -41,8 +41,8 @@ constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
 thread_local std::uint32_t lastError = 0;
 
-int savedArgc = 0;
-char** savedArgv = nullptr;
+// argv without its empty arguments; the program name first.
+std::vector<const char*> savedArguments;
 
 // One object behind every handle: an open file, or a folder search with its
 // matches taken when the search began.
@@ -169,21 +169,27 @@ std::u32string CodePoints(const WideString& text) {
     return out;
 }
 
-// '*' matches any run of characters, '?' one character; case-sensitive.
+char32_t FoldAscii(char32_t c) { return c >= U'A' && c <= U'Z' ? c + (U'a' - U'A') : c; }
+
+// Names match as Windows matches them, so that one mask finds the same
+// modules on both systems: '*' matches any run of characters, '?' one
+// character, letters match ignoring ASCII case, and dots and stars left at
+// the end of the mask need nothing ("*.*" matches every name, "a.exe." the
+// name a.exe).
 bool MatchesMask(const std::u32string& mask, const std::u32string& name) {
     std::size_t m = 0, n = 0, starMask = std::u32string::npos, starName = 0;
     while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == U'?' || mask[m] == name[n])) {
-            ++m, ++n;
-        } else if (m < mask.size() && mask[m] == U'*') {
+        if (m < mask.size() && mask[m] == U'*') {
             starMask = m++, starName = n;
+        } else if (m < mask.size() && (mask[m] == U'?' || FoldAscii(mask[m]) == FoldAscii(name[n]))) {
+            ++m, ++n;
         } else if (starMask != std::u32string::npos) {
             m = starMask + 1, n = ++starName;
         } else {
             return false;
         }
     }
-    while (m < mask.size() && mask[m] == U'*') ++m;
+    while (m < mask.size() && (mask[m] == U'*' || mask[m] == U'.')) ++m;
     return m == mask.size();
 }
 
@@ -235,6 +241,18 @@ std::uint32_t FindExactEntry(const std::string& folder, const std::string& name,
     entry.FileName = Utf8ToWide(name);
     matches.push_back(std::move(entry));
     return sys::kErrorSuccess;
+}
+
+// The entries of folder that mask names: a name without wildcards is
+// looked up as written first, and matched as a mask only when it is not
+// there so (in another case, or written with trailing dots).
+std::uint32_t FindMatches(const std::string& folder, const std::string& mask, std::vector<FindEntry>& matches) {
+    if (mask.empty()) return sys::kErrorFileNotFound;
+    if (!HasWildcards(mask)) {
+        std::uint32_t error = FindExactEntry(folder, mask, matches);
+        if (error != sys::kErrorFileNotFound) return error;
+    }
+    return ListMatches(folder, mask, matches);
 }
 
 // ---- Files ----
@@ -397,15 +415,12 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 
 void InitPlatform(int argc, char** argv) {
     UseWideApi = true;
-    savedArgc = argc;
-    savedArgv = argv;
+    savedArguments.clear();
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i)
+        if (i == 0 || argv[i][0] != '\0') savedArguments.push_back(argv[i]);
 }
 
-int GetArgumentCount() {
-    int count = 0;
-    while (count + 1 < savedArgc && savedArgv[count + 1] != nullptr && savedArgv[count + 1][0] != '\0') ++count;
-    return count;
-}
+int GetArgumentCount() { return savedArguments.empty() ? 0 : static_cast<int>(savedArguments.size()) - 1; }
 
 WideString GetArgument(int index) {
     if (index == 0) {
@@ -418,10 +433,13 @@ WideString GetArgument(int index) {
         }
     }
     if (index < 0 || index > GetArgumentCount()) return {};
-    return Utf8ToWide(savedArgv[index]);
+    return Utf8ToWide(savedArguments[index]);
 }
 
 // ---- Files and folders ------------------------------------------------------
+
+// POSIX has no such limit to lift.
+WideString LongPathForm(const WideString& path) { return path; }
 
 std::uint32_t GetPathAttributes(const WideString& path) {
     std::string native = WideToUtf8(path);
@@ -479,9 +497,7 @@ SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
     std::string folder = FolderOf(native);
     std::string mask = slash == std::string::npos ? native : native.substr(slash + 1);
     std::vector<FindEntry> matches;
-    std::uint32_t error = mask.empty()         ? sys::kErrorFileNotFound
-                          : HasWildcards(mask) ? ListMatches(folder, mask, matches)
-                                               : FindExactEntry(folder, mask, matches);
+    std::uint32_t error = FindMatches(folder, mask, matches);
     if (error == sys::kErrorFileNotFound && !IsFolder(folder)) error = sys::kErrorPathNotFound;
     if (error != sys::kErrorSuccess) {
         FailWith(error);

@@ -1,6 +1,7 @@
 // The seam on Windows: the real Win32 functions. The wrappers take the wide
 // (W) functions on the NT family and the ANSI (A) ones elsewhere, with the
-// path converted to the thread's ANSI code page.
+// path converted to the thread's ANSI code page. The wide functions get a
+// long path in its "\\?\" form (LongPathForm).
 #include <windows.h>
 #include <imagehlp.h>
 
@@ -20,7 +21,21 @@ namespace {
 // Longest module path GetModuleFileName can give (the long-path limit).
 constexpr DWORD kMaxModulePath = 32768;
 
+// Paths from this length on reach past MAX_PATH, which counts the NUL.
+constexpr std::size_t kLongPathLength = MAX_PATH;
+
 const wchar_t* W(const WideString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// The system's absolute and normalised form of path (folder and drive made
+// explicit, slashes turned into backslashes, "." and ".." resolved); empty on failure.
+WideString FullPath(const WideString& path) {
+    const DWORD size = GetFullPathNameW(W(path), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring buffer(size, L'\0');
+    const DWORD length = GetFullPathNameW(W(path), size, buffer.data(), nullptr);
+    if (length == 0 || length >= size) return {};
+    return WideString(buffer.begin(), buffer.begin() + length);
+}
 
 std::string ToAnsi(const WideString& text, UINT codePage) {
     if (text.empty()) return {};
@@ -134,8 +149,21 @@ WideString GetArgument(int index) {
 
 // ---- Files and folders ------------------------------------------------------
 
+// The "\\?\" form passes the path to the file system as it stands, without
+// the normalisation and the length limit of the Win32 layer: so the path is
+// normalised first. A drive path gets the prefix, a UNC path "\\?\UNC"
+// instead of its leading "\\"; device paths and failures stay as they are.
+WideString LongPathForm(const WideString& path) {
+    if (path.size() < kLongPathLength || path.starts_with(u"\\\\?\\")) return path;
+    const WideString full = FullPath(path);
+    if (full.size() >= 3 && full[1] == u':' && full[2] == u'\\') return u"\\\\?\\" + full;
+    if (full.starts_with(u"\\\\") && !full.starts_with(u"\\\\.\\") && !full.starts_with(u"\\\\?\\"))
+        return u"\\\\?\\UNC" + full.substr(1);
+    return path;
+}
+
 std::uint32_t GetPathAttributes(const WideString& path) {
-    return UseWideApi ? GetFileAttributesW(W(path)) : GetFileAttributesA(Ansi(path).c_str());
+    return UseWideApi ? GetFileAttributesW(W(LongPathForm(path))) : GetFileAttributesA(Ansi(path).c_str());
 }
 
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
@@ -144,8 +172,8 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     if (fault::Strike()) return kInvalidHandle;
     auto* security = static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes);
     if (UseWideApi)
-        return CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
-                           templateFile);
+        return CreateFileW(W(LongPathForm(path)), desiredAccess, shareMode, security, creationDisposition,
+                           flagsAndAttributes, templateFile);
     return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
                        templateFile);
 }
@@ -153,7 +181,7 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
     if (UseWideApi) {
         WIN32_FIND_DATAW data;
-        HANDLE search = FindFirstFileW(W(pathOrMask), &data);
+        HANDLE search = FindFirstFileW(W(LongPathForm(pathOrMask)), &data);
         if (search != INVALID_HANDLE_VALUE) Fill(entry, data);
         return search;
     }
@@ -180,13 +208,13 @@ bool FindCloseEntry(SysHandle handle) { return FindClose(handle) != 0; }
 
 bool DeleteFileByPath(const WideString& path) {
     if (fault::Strike()) return false;
-    return (UseWideApi ? DeleteFileW(W(path)) : DeleteFileA(Ansi(path).c_str())) != 0;
+    return (UseWideApi ? DeleteFileW(W(LongPathForm(path))) : DeleteFileA(Ansi(path).c_str())) != 0;
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
     if (fault::Strike()) return false;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (UseWideApi) return MoveFileExW(W(from), W(to), flags) != 0;
+    if (UseWideApi) return MoveFileExW(W(LongPathForm(from)), W(LongPathForm(to)), flags) != 0;
     return MoveFileExA(Ansi(from).c_str(), Ansi(to).c_str(), flags) != 0;
 }
 
@@ -276,7 +304,7 @@ std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* he
     DWORD header = 0, sum = 0;
     DWORD result;
     if (UseWideApi) {
-        std::wstring writable(W(path));
+        std::wstring writable(W(LongPathForm(path)));
         result = MapFileAndCheckSumW(writable.data(), &header, &sum);
     } else {
         std::string writable = Ansi(path);

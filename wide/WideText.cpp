@@ -7,8 +7,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsSeparator(char16_t c) { return c >= 0x01 && c <= 0x20; }
 
-bool IsFolderDelimiter(char16_t c) {
-    for (const char16_t* d = kFolderDelimiters; *d; ++d)
+bool IsOneOf(const char16_t* characters, char16_t c) {
+    for (const char16_t* d = characters; *d; ++d)
         if (*d == c) return true;
     return false;
 }
@@ -108,8 +108,8 @@ WideString ReplaceExtension(const WideString& path, const WideString& extension)
 
 WideString ExtractFolderPart(const WideString& path) {
     std::size_t i = FindLastDelimiter(kFolderDelimiters, path);
-    // Drop the trailing separator unless it belongs to a root ("C:\", "\", "/").
-    if (i > 1 && path[i - 1] == kPathSeparator && !IsFolderDelimiter(path[i - 2])) --i;
+    // Drop the trailing separator unless it belongs to a root ("C:\", "C:/", "\", "/").
+    if (i > 1 && IsOneOf(kPathSeparators, path[i - 1]) && !IsOneOf(kFolderDelimiters, path[i - 2])) --i;
     return path.substr(0, i);
 }
 

@@ -51,7 +51,7 @@ TEST(ParseCommandLine, SwitchesComeBeforeTheModuleAndTheRestArePositional) {
         {{"-R", "/W", "/n", "-r", "a.dll"}, true, true, true, true, {u"a.dll"}},
         {{"a.dll", "-w", "c.dll"}, true, false, false, false, {u"a.dll", u"-w", u"c.dll"}},
         {{"-rw", "x"}, true, false, false, false, {u"-rw", u"x"}},
-        {{"a.dll", "", "c.tds"}, true, false, false, false, {u"a.dll"}},  // an empty argument ends the list
+        {{"", "-n", "", "a.dll", "", "c.tds"}, true, false, false, true, {u"a.dll", u"c.tds"}},  // empty ones skipped
     };
     for (auto const& row : rows) {
         std::vector<char*> argv{const_cast<char*>("quillon")};

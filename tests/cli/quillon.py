@@ -142,15 +142,15 @@ class Case(unittest.TestCase):
         finally:
             proc.communicate(b"\n", timeout=60)
 
-    def quillon(self, *args, cwd=None):
-        """Runs the program; returns the exit code and its output as lines.
-        A "/" in an argument that is no switch becomes the build's separator."""
-        args = [a.replace("/", SEP) if isinstance(a, str) and a[:1] != "/" else a for a in args]
+    def quillon(self, *args, cwd=None, as_typed=False):
+        """Runs the program; returns the exit code and its output as lines. A "/"
+        in an argument that is no switch becomes the build's separator unless as_typed."""
+        args = [a.replace("/", SEP) if isinstance(a, str) and a[:1] != "/" and not as_typed else a for a in args]
         code, out, err = run([WINE_RUN, WINE, EXE] + args if WINE else [EXE] + args, cwd or self.dir)
         self.assertEqual(err, b"")
         return code, out.decode("utf-8", "surrogateescape").split(NL)
 
-    def assert_module_lines(self, lines, expected, summary):
+    def assert_module_lines(self, lines, expected, summary, as_typed=False):
         """The lines between the banner and the summary, in any order, with
         the continuation lines of a wrapped message joined back on and the
         line break that ends a system's error text as "\n"."""
@@ -162,7 +162,7 @@ class Case(unittest.TestCase):
                 found[-1] += " " + line if line else "\n"
             else:
                 found.append(line)
-        self.assertEqual(sorted(found), sorted(f"{p.replace('/', SEP)}: {m}" for p, m in expected))
+        self.assertEqual(sorted(found), sorted(f"{p.replace('/', '/' if as_typed else SEP)}: {m}" for p, m in expected))
 
 
 def run(cmd, cwd, timeout=600):

@@ -3,7 +3,7 @@ walk, per-module lines, search errors, the summary and every exit code."""
 import os
 import unittest
 
-from quillon import BANNER, FORMAT, SEP, SHARING, USAGE, WINE, Case, module, summary, with_block
+from quillon import BANNER, EXE, FORMAT, SEP, SHARING, USAGE, WINE, Case, module, summary, with_block
 
 INVALID = BANNER + ["Invalid command-line parameters.", ""] + USAGE + [""]
 SEARCH_ERROR = "An error occurred while searching in the following folder: "
@@ -48,6 +48,10 @@ class CommandLine(Case):
         self.put("e.dll", with_block())
         self.assertEqual(self.quillon("e.dll", "x.tds")[0], 0)  # no module: the .tds path
         self.assertTrue(self.exists("x.tds") and not self.exists("e.tds"))
+        for name in ("x?.dll", "xy.dll", "z?.dll"):  # a name the shell found is that file, no mask
+            self.put(name, with_block())
+        self.assertEqual((self.quillon("x?.dll", "xy.dll")[0], self.quillon("z?.dll", "y.tds")[0]), (0, 0))
+        self.assertTrue(self.exists("y.tds") and not self.exists("z?.tds"))
 
     @unittest.skipIf(WINE, "arguments and names are UTF-16 on Windows")
     def test_arguments_and_names_that_are_not_valid_utf8(self):
@@ -58,6 +62,43 @@ class CommandLine(Case):
         code, lines = self.quillon("*.dll")
         self.assertEqual((code, lines[3]), (0, "bad\udcff.dll: done."))
         self.assertTrue(os.path.exists(os.path.join(self.dir.encode(), b"bad\xff.tds")))
+
+
+def would_move(tds, size=100):
+    return f'{size} bytes of TD32 debug info would move to "{tds}".'
+
+
+class Paths(Case):
+    def test_the_separators_typed_name_the_module_and_stay_in_the_paths_printed(self):
+        for rel in ("a.exe", "d/a.exe", "d/b.exe", "d/e/c.exe", "d/e/f/g.exe", "dir.x/tool", "dir.x/x.y.dll"):
+            self.put(rel, with_block(size=100))
+        ab = [("d/a.exe", "d/a.tds"), ("d/b.exe", "d/b.tds")]
+        deeper = [("d/e/c.exe", "d/e/c.tds"), ("d/e/f/g.exe", "d/e/f/g.tds")]
+        rows = [(["d/a.exe"], ab[:1]), (["d/*.exe"], ab),  # not a.exe beside the program for d/a.exe
+                (["dir.x/*"], [("dir.x/tool", "dir.x/tool.tds"), ("dir.x/x.y.dll", "dir.x/x.y.tds")]),
+                (["-r", "d/*.exe"], ab + deeper)]
+        if WINE:  # a folder named d\e on Linux
+            rows += [(["-r", "d\\e/*.exe"], [tuple(p.replace("d/e", "d\\e") for p in pair) for pair in deeper])]
+        for args, found in rows:
+            with self.subTest(args=args):
+                lines = self.quillon("-n", *args, as_typed=True)[1]
+                self.assert_module_lines(lines, [(m, would_move(t)) for m, t in found], summary(len(found), 0), True)
+        self.assert_module_lines(self.quillon("d/a.exe", as_typed=True)[1], [("d/a.exe", "done.")], summary(1, 0), True)
+        self.assertTrue(self.exists("d/a.tds") and not self.exists("a.tds"))  # a.exe beside it left alone
+
+    def test_a_tds_path_longer_than_260_characters(self):  # test_hostile walks a tree deeper than 300
+        deep, made = "/".join(["d" * 60] * 5), with_block(size=100)
+        path, tds, shown = deep + "/m.exe", deep + "/x.tds", (deep + "/x.tds").replace("/", SEP)  # 310 characters
+        self.put(path, made)
+        attach = f'100 bytes of TD32 debug info would move from "{shown}" into the module.'
+        for args, message in [(["-n", path, tds], would_move(shown)), ([path, tds], "done."),
+                              (["-n", "-a", path, tds], attach), (["-a", path, tds], "done.")]:
+            with self.subTest(args=args[:2]):
+                self.assert_module_lines(self.quillon(*args)[1], [(path, message)], summary(1, 0))
+        self.assertEqual((self.read(path), self.read(tds)), (made, made[-100:]))
+        if WINE:  # where Windows allows it, long paths work without the "\\?\" form too
+            with open(EXE, "rb") as f:
+                self.assertTrue(b"<ws2:longPathAware>true</ws2:longPathAware>" in f.read())
 
 
 class ListMode(Case):
@@ -102,14 +143,6 @@ class Batch(Case):
         self.assertEqual(self.quillon("*.exe")[1][3:], ["No modules were found.", summary(0, 0), ""])
         self.assertEqual(self.quillon("lib.dll")[0], 1)
 
-    def test_a_module_path_keeps_its_folders_and_only_its_name_takes_the_extension(self):
-        self.put("dir.old/tool", with_block())
-        self.put("dir.old/x.y.dll", with_block())
-        code, lines = self.quillon("dir.old/*")
-        self.assertEqual(code, 0)
-        self.assert_module_lines(lines, [("dir.old/tool", "done."), ("dir.old/x.y.dll", "done.")], summary(2, 0))
-        self.assertTrue(self.exists("dir.old/tool.tds") and self.exists("dir.old/x.y.tds"))
-
     def test_subfolders_are_walked_depth_first_whatever_the_mask(self):
         paths = ["x.dll", "one/x.dll", "one/deep/x.dll", "one/deep/deeper/x.dll", "two.old/x.dll"]
         for rel in paths:
@@ -139,7 +172,8 @@ class Batch(Case):
         self.addCleanup(os.remove, os.path.join(devices, letter + ":"))
         self.put("a.dll", with_block())
         self.put("b.dll", with_block())
-        self.assert_module_lines(self.quillon(f"{letter}:\\a.dll")[1], [(f"{letter}:\\a.dll", "done.")], summary(1, 0))
+        self.assert_module_lines(self.quillon(f"{letter}:/a.dll", as_typed=True)[1], [(f"{letter}:/a.dll", "done.")],
+                                 summary(1, 0), True)
         self.assert_module_lines(self.quillon(f"{letter}:b.dll")[1], [(f"{letter}:b.dll", "done.")], summary(1, 0))
 
 if __name__ == "__main__":

@@ -30,7 +30,9 @@ constexpr struct {
     {u"C:a.dll", u"C:", u"a.dll", u"C:a.tds"},
     {u"a.b:c", u"a.b:", u"c", u"a.b:c.tds"},
     {u"dir.x\\tool", u"dir.x", u"tool", u"dir.x\\tool.tds"},  // a dot in a folder name
-    {u"dir.x/tool", u"", u"dir.x/tool", u"dir.tds"},          // the slash is an ordinary character
+    {u"dir.x/tool", u"dir.x", u"tool", u"dir.x/tool.tds"},    // the slash separates folders too
+    {u"C:/a.dll", u"C:/", u"a.dll", u"C:/a.tds"},
+    {u"C:/d\\e/a.dll", u"C:/d\\e", u"a.dll", u"C:/d\\e/a.tds"},
 #else
     {u"dir/a.dll", u"dir", u"a.dll", u"dir/a.tds"},
     {u"/a.dll", u"/", u"a.dll", u"/a.tds"},  // a root keeps its separator
@@ -45,7 +47,6 @@ TEST(PathParts, FolderNameAndExtension) {
         EXPECT_EQ(std::tuple(ExtractFolderPart(c.path), ExtractNamePart(c.path), ReplaceExtension(c.path, u".tds")),
                   std::tuple(WideString(c.folder), WideString(c.name), WideString(c.withTds)))
             << WideToUtf8(c.path);
-    EXPECT_EQ(FindLastDelimiter(u"./", u"a/b.c"), 4u);
 }
 
 // The arguments up to the first empty one, which must be the end, read from an exact copy (for ASan).
@@ -178,6 +179,10 @@ const struct {
     {u"*.dll", {u"a.dll", u"ab.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"?.dll", {u"a.dll", u"b.dll"}, kErrorNoMoreFiles},
     {u"*", {u"./", u"../", u"a.dll", u"ab.dll", u"b.dll", u"c.txt", u"sub/"}, kErrorNoMoreFiles},
+    {u"*.*", {u"./", u"../", u"a.dll", u"ab.dll", u"b.dll", u"c.txt", u"sub/"}, kErrorNoMoreFiles},
+    {u"?B.DLL", {u"ab.dll"}, kErrorNoMoreFiles},  // as Windows: any case, "*.*" names without a dot too,
+    {u"A.dll..", {u"a.dll"}, kErrorNoMoreFiles},  // and trailing dots need nothing
+
     {u"???.dll", {}, kErrorFileNotFound},
     {u"none.dll", {}, kErrorFileNotFound},
     {u"nodir/*", {}, kErrorPathNotFound},
@@ -230,9 +235,10 @@ TEST_P(SysApi, NamesInOtherScriptsReachTheirFiles) {
     if (!UseWideApi) GTEST_SKIP() << "the ANSI functions take ASCII names only";
     for (const WideString& name : names)
         EXPECT_TRUE(SysCloseHandle(Open(name, kGenericWrite, 0, kCreateAlways)) && fs::exists(FsPath(name)));
-    if (!kWindows) {  // a name that is not UTF-8: its byte 0xE9 stands as U+DCE9
+    if (!kWindows) {  // a name that is not UTF-8: its byte 0xE9 stands as U+DCE9; a '*' in a name
         std::ofstream(dir_.Path() / "n\xE9.tds") << "raw";
-        names.insert({u'n', 0xDCE9, u'.', u't', u'd', u's'});
+        std::ofstream(dir_.Path() / "*x.tds") << "star";
+        names.insert({{u'n', 0xDCE9, u'.', u't', u'd', u's'}, u"*x.tds"});
     }
     EXPECT_EQ(Search(u"*.tds"), std::pair(names, kErrorNoMoreFiles));
     for (const WideString& name : names) EXPECT_TRUE(DeleteFileByPath(In(name))) << WideToUtf8(name);
@@ -259,6 +265,21 @@ TEST(SysApiProcess, RealCommandLine) {
             "\"\"" + WideToUtf8(GetArgument(0)) + "\" --gtest_filter=*RealCommandLine - \"a b\\\" c\"\"d \"\" e\"";
         EXPECT_EQ(std::system(line.c_str()), 0);
     }
+}
+
+// A path of 260 characters or more reaches the system in its "\\?\" form, made absolute and normalised first.
+TEST(LongPathForm, LongPathsOnlyAbsoluteAndNormalised) {
+    const WideString here = testsupport::Wide(fs::current_path()) + u'\\', root = u"\\\\?\\", n(300, u'n');
+    const std::pair<WideString, WideString> rows[] = {
+        {n.substr(41), n.substr(41)},  // 259 characters: as it is
+        {n.substr(40), root + here + n.substr(40)},
+        {u"C:\\" + n, root + u"C:\\" + n},
+        {here.substr(0, 2) + n, root + here + n},  // relative to the drive's current folder
+        {u"\\\\server\\share\\" + n, root + u"UNC\\server\\share\\" + n},
+        {u"C:/x/./y/../" + n, root + u"C:\\x\\" + n},
+        {root + u"C:\\x\\../" + n, root + u"C:\\x\\../" + n},  // already in that form: kept
+    };
+    for (const auto& [path, form] : rows) EXPECT_EQ(LongPathForm(path), form) << WideToUtf8(path.substr(0, 60));
 }
 #endif
 
