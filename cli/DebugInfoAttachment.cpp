@@ -86,7 +86,7 @@ bool DebugSection(TkvPEFileUtils& editor, const Bytes& block, TImageSectionHeade
     TImageSectionHeader const last = editor.GetSectionHeader(editor.GetSectionCount() - 1);
     std::uint64_t const alignment = editor.GetSectionAlignment();
     std::uint64_t const start =
-        (std::uint64_t{last.VirtualAddress} + std::max(last.VirtualSize, 1u) + alignment - 1) / alignment * alignment;
+        (std::uint64_t{last.VirtualAddress} + std::max(last.MappedSize(), 1u) + alignment - 1) / alignment * alignment;
     if (start + block.size() + kEntryAndPadding > 0xFFFFFFFFu) return false;
     section.Name = {'.', 'd', 'e', 'b', 'u', 'g', 0, 0};
     section.VirtualAddress = static_cast<std::uint32_t>(start);

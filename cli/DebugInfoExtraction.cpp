@@ -67,7 +67,7 @@ bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block) {
     block.DirectoryRva = directory.RVA;
     if (directory.RVA == 0) return true;
     const std::uint64_t directoryEnd = std::uint64_t{directory.RVA} + std::uint64_t{kDebugEntrySize} * directory.Size;
-    const std::uint64_t sectionEnd = std::uint64_t{section.VirtualAddress} + section.VirtualSize;
+    const std::uint64_t sectionEnd = std::uint64_t{section.VirtualAddress} + section.MappedSize();
     return section.VirtualAddress <= directory.RVA && directoryEnd <= sectionEnd;
 }
 

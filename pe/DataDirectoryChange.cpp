@@ -8,8 +8,6 @@ using namespace uMsg_kvPEFileUtils;
 namespace {
 
 constexpr std::size_t kFullDirectoryCount = 16;
-constexpr std::uint16_t kFullOptionalHeader32 = 224;
-constexpr std::uint16_t kFullOptionalHeader64 = 240;
 
 }  // namespace
 
@@ -25,11 +23,13 @@ bool TkvPEFileUtils::SetDataDirectory(std::int32_t index, TImageDataDirectory en
         result = UpdateFileOffsets();
         if (IsPE32Plus()) {
             OptionalHeader64.NumberOfRvaAndSizes = kFullDirectoryCount;
-            FileHeader.SizeOfOptionalHeader = kFullOptionalHeader64;
         } else {
             OptionalHeader32.NumberOfRvaAndSizes = kFullDirectoryCount;
-            FileHeader.SizeOfOptionalHeader = kFullOptionalHeader32;
         }
+        // The optional header ends where the section table now starts: right
+        // after the 16 directories, or where it was if they fit before it.
+        FileHeader.SizeOfOptionalHeader =
+            static_cast<std::uint16_t>(OffsetsMap[1].Offset - FileHeaderOffset - TImageFileHeader::kSize);
     }
     if (DataDirectories[at] != entry) {
         Modified = true;

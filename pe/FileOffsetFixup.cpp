@@ -1,7 +1,7 @@
 // Bringing the file offsets held in the headers in line with the layout
-// map: region offsets go into the section headers, the certificate entry and
-// the trailing-data offset, and every file pointer into a moved region
-// follows its region.
+// map: region offsets go into the section headers, the certificate entry,
+// the symbol table pointer and the trailing-data offset, and every file
+// pointer into a moved region follows its region.
 #include "kvPEFileUtils.h"
 
 namespace {
@@ -76,6 +76,9 @@ void TkvPEFileUtils::MoveHeaderOffsets(std::vector<TFileOffsetRef>& refs) {
         } else if (region.Kind == ekOverlay) {
             RebaseRefs(refs, OverlayNewOffset, OverlaySize, region.Offset);
             OverlayNewOffset = region.Offset;
+        } else if (region.Kind == ekSymbolTable) {
+            RebaseRefs(refs, FileHeader.PointerToSymbolTable, SymbolTableSize, region.Offset);
+            FileHeader.PointerToSymbolTable = region.Offset;
         }
     }
 }

@@ -32,7 +32,9 @@ void TkvPEFileUtils::BuildOffsetsMap() {
     std::uint32_t const directoriesOffset = FileHeaderOffset + TImageFileHeader::kSize + OptionalHeaderSize();
     auto const directoriesSize = static_cast<std::uint32_t>(DataDirectories.size() * TImageDataDirectory::kSize);
     OffsetsMap.push_back({directoriesOffset, directoriesSize, 1, ekDataDirectories, {}, -1});
-    OffsetsMap.push_back({directoriesOffset + directoriesSize,
+    // The section table starts where SizeOfOptionalHeader says, which may
+    // leave a gap after the directories.
+    OffsetsMap.push_back({static_cast<std::uint32_t>(SectionTableStart()),
                           static_cast<std::uint32_t>(Sections.size() * TImageSectionHeader::kSize),
                           1,
                           ekSectionTable,
@@ -51,6 +53,9 @@ void TkvPEFileUtils::BuildOffsetsMap() {
         auto const& certificates = DataDirectories[kCertificateDirectory];
         AddOffsetsMapEntry(certificates.RVA, certificates.Size, kCertificateAlignment, ekCertificates, {});
     }
+    if (SymbolTableSize != 0) {
+        AddOffsetsMapEntry(SymbolTableOffset, SymbolTableSize, 1, ekSymbolTable, {});
+    }
     AddTrailingDataRegion();
     // A region placed apart from where the headers say its data lies (an
     // unaligned PointerToRawData, or data pushed behind an overlapping
@@ -68,6 +73,9 @@ std::uint32_t TkvPEFileUtils::TrailingDataStart() const {
     std::uint64_t end = std::max(EndOf(OffsetsMap[1]), SectionDataEnd());
     if (CertificateSize != 0) {
         end = std::max(end, std::uint64_t{CertificateOffset} + CertificateSize);
+    }
+    if (SymbolTableSize != 0) {
+        end = std::max(end, std::uint64_t{SymbolTableOffset} + SymbolTableSize);
     }
     return static_cast<std::uint32_t>(std::min(end, std::uint64_t{ModuleSize}));
 }
@@ -105,7 +113,8 @@ bool TkvPEFileUtils::RegionsMatchHeaders() const {
             if (DataDirectories[kCertificateDirectory].RVA != region.Offset) {
                 return false;
             }
-        } else if (region.Kind == ekOverlay && OverlayNewOffset != region.Offset) {
+        } else if ((region.Kind == ekOverlay && OverlayNewOffset != region.Offset) ||
+                   (region.Kind == ekSymbolTable && FileHeader.PointerToSymbolTable != region.Offset)) {
             return false;
         }
     }

@@ -14,6 +14,8 @@ constexpr std::uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr std::uint32_t kElfanewOffset = 0x3C;
 constexpr std::uint32_t kMinimumModuleSize = 64;
 constexpr std::size_t kCertificateDirectory = 4;
+constexpr std::uint64_t kSymbolSize = 18;
+constexpr std::uint32_t kStringTableSizeField = 4;
 
 }  // namespace
 
@@ -60,6 +62,9 @@ void TkvPEFileUtils::ResetState() {
     CertificateSize = 0;
     OverlayData.reset();
     OverlaySize = 0;
+    SymbolTableData.reset();
+    SymbolTableSize = 0;
+    SymbolTableLoose = false;
     OffsetsMap.clear();
     LayoutOverflow = false;
     Modified = false;
@@ -90,7 +95,7 @@ bool TkvPEFileUtils::OpenModule(const WideString& fileName, bool readOnly) {
         return false;
     }
     return ReadHeaders() && ReadOptionalHeader() && ReadDirectoriesAndSections() && RecordCertificate() &&
-           CheckLayoutAtOpen();
+           RecordSymbolTable() && CheckLayoutAtOpen();
 }
 
 bool TkvPEFileUtils::ReadHeaders() {
@@ -163,19 +168,22 @@ std::uint32_t TkvPEFileUtils::NumberOfRvaAndSizesOfHeader() const {
                                                                  : OptionalHeader32.NumberOfRvaAndSizes;
 }
 
-// The section table is taken to follow the data directories that
-// NumberOfRvaAndSizes counts; SizeOfOptionalHeader is not consulted.
+// The section table starts where SizeOfOptionalHeader ends the optional
+// header, as loaders find it; of the NumberOfRvaAndSizes directories only
+// those that the optional header holds are read.
 bool TkvPEFileUtils::ReadDirectoriesAndSections() {
-    std::uint64_t const directoryCount = NumberOfRvaAndSizesOfHeader();
-    std::uint64_t const tableStart = std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + OptionalHeaderSize();
-    if (tableStart + directoryCount * TImageDataDirectory::kSize +
-            std::uint64_t{FileHeader.NumberOfSections} * TImageSectionHeader::kSize >
-        ModuleSize) {
+    std::uint32_t const optionalHeaderSize = FileHeader.SizeOfOptionalHeader;
+    std::uint64_t const tableStart = SectionTableStart();
+    if (optionalHeaderSize < OptionalHeaderSize() ||
+        tableStart + std::uint64_t{FileHeader.NumberOfSections} * TImageSectionHeader::kSize > ModuleSize) {
         SetError(SInvalidPEFile);
         return false;
     }
+    std::uint64_t const directoryCount = std::min<std::uint64_t>(
+        NumberOfRvaAndSizesOfHeader(), (optionalHeaderSize - OptionalHeaderSize()) / TImageDataDirectory::kSize);
     std::vector<std::uint8_t> bytes(directoryCount * TImageDataDirectory::kSize);
-    if (!ReadExact(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+    if (!ReadExact(bytes.data(), static_cast<std::uint32_t>(bytes.size())) ||
+        !SeekFile(FileHandle, sys::kFileBegin, static_cast<std::int64_t>(tableStart))) {
         return false;
     }
     DataDirectories.resize(directoryCount);
@@ -242,10 +250,13 @@ std::uint64_t TkvPEFileUtils::SectionDataEnd() const {
     return end;
 }
 
+std::uint64_t TkvPEFileUtils::SectionTableStart() const {
+    return std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + FileHeader.SizeOfOptionalHeader;
+}
+
 // The end of the section table, the last of the headers.
 std::uint64_t TkvPEFileUtils::HeadersEnd() const {
-    return std::uint64_t{FileHeaderOffset} + TImageFileHeader::kSize + OptionalHeaderSize() +
-           DataDirectories.size() * TImageDataDirectory::kSize + Sections.size() * TImageSectionHeader::kSize;
+    return SectionTableStart() + Sections.size() * TImageSectionHeader::kSize;
 }
 
 // Certificate data between the sections' raw data gets a region of its own;
@@ -281,6 +292,52 @@ bool TkvPEFileUtils::RecordCertificate() {
         CertificateSize = size;
     }
     return true;
+}
+
+// The COFF symbol table and the string table behind it, kept as one block:
+// 18 bytes a symbol, then the string table, whose first u32 is its size
+// (the size word included). Inside a section's raw data the block travels
+// with the section, after all raw data with the trailing data; in a gap
+// between raw data it gets a region of its own. A block that does not fit
+// in its gap cannot be kept whole, and the write-back refuses the module.
+// A pointer into the headers names no table: the headers are no symbols.
+bool TkvPEFileUtils::RecordSymbolTable() {
+    SymbolTableSize = 0;
+    SymbolTableLoose = false;
+    std::uint32_t const offset = FileHeader.PointerToSymbolTable;
+    if (FileHeader.NumberOfSymbols == 0 || offset < HeadersEnd() || offset >= SectionDataEnd() ||
+        FindSectionAsReadByOffset(offset) >= 0) {
+        return true;
+    }
+    std::uint64_t const strings = offset + FileHeader.NumberOfSymbols * kSymbolSize;
+    std::uint64_t end = strings + kStringTableSizeField;
+    if (end <= ModuleSize) {
+        std::array<std::uint8_t, kStringTableSizeField> size{};
+        if (!ReadFileData(size.data(), kStringTableSizeField, static_cast<std::int64_t>(strings), false)) {
+            return false;
+        }
+        end = strings + std::max(ReadLe32(size, 0), kStringTableSizeField);
+    }
+    SymbolTableLoose = end > ModuleSize || OverlapsRawData(offset, end);
+    if (!SymbolTableLoose) {
+        SymbolTableOffset = offset;
+        SymbolTableSize = static_cast<std::uint32_t>(end - offset);
+    }
+    return true;
+}
+
+// Whether [start, end) reaches into a section's raw data or the certificate
+// data that has a region of its own.
+bool TkvPEFileUtils::OverlapsRawData(std::uint64_t start, std::uint64_t end) const {
+    auto const overlaps = [&](std::uint64_t offset, std::uint64_t size) {
+        return size != 0 && offset < end && start < offset + size;
+    };
+    if (overlaps(CertificateOffset, CertificateSize)) {
+        return true;
+    }
+    return std::any_of(SectionsAsRead.begin(), SectionsAsRead.end(), [&](const TImageSectionHeader& section) {
+        return section.PointerToRawData != 0 && overlaps(section.PointerToRawData, section.SizeOfRawData);
+    });
 }
 
 // Builds the layout map and refuses layouts the editor cannot keep apart:

@@ -167,6 +167,10 @@ struct TImageSectionHeader {
     std::uint16_t NumberOfLinenumbers = 0;
     std::uint32_t Characteristics = 0;
 
+    // The size the loader maps: VirtualSize, or SizeOfRawData where
+    // VirtualSize is 0.
+    std::uint32_t MappedSize() const { return VirtualSize != 0 ? VirtualSize : SizeOfRawData; }
+
     static TImageSectionHeader Read(std::span<const std::uint8_t> bytes);
     std::array<std::uint8_t, kSize> ToBytes() const;
     bool operator==(const TImageSectionHeader&) const = default;

@@ -16,8 +16,8 @@ bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, std::vector<s
     LastErrorText.clear();
     LastOSError = 0;
     auto const& table = OffsetsMap[1];
-    if (OffsetsMap.size() > 2 &&
-        std::uint64_t{table.Offset} + table.Size + TImageSectionHeader::kSize > OffsetsMap[2].Offset) {
+    std::uint64_t const tableEnd = std::uint64_t{table.Offset} + table.Size + TImageSectionHeader::kSize;
+    if ((OffsetsMap.size() > 2 && tableEnd > OffsetsMap[2].Offset) || HeadersReachNamedData(tableEnd)) {
         SetError(SNoRoomForSection);
         return false;
     }

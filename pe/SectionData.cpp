@@ -92,7 +92,7 @@ std::int32_t TkvPEFileUtils::FindSectionByRva(std::uint32_t rva) const {
     RequireModule();
     for (std::size_t i = 0; i < Sections.size(); ++i) {
         auto const& section = Sections[i];
-        if (section.VirtualAddress <= rva && rva < std::uint64_t{section.VirtualAddress} + section.VirtualSize) {
+        if (section.VirtualAddress <= rva && rva < std::uint64_t{section.VirtualAddress} + section.MappedSize()) {
             return static_cast<std::int32_t>(i);
         }
     }

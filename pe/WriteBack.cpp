@@ -1,4 +1,5 @@
 // Closing a module, with or without writing the model back in place.
+#include <algorithm>
 #include <new>
 
 #include "FileSeek.h"
@@ -101,7 +102,7 @@ bool TkvPEFileUtils::WriteBackChecks(std::uint32_t& headers, std::uint32_t& imag
         }
         return false;
     }
-    return CheckLayoutForWriteBack() && ReadBackMovedRegions() && ComputeSizes(headers, image);
+    return CheckLayoutForWriteBack() && CheckUnmappedData() && ReadBackMovedRegions() && ComputeSizes(headers, image);
 }
 
 bool TkvPEFileUtils::WriteBack() {
@@ -143,6 +144,21 @@ bool TkvPEFileUtils::CheckLayoutForWriteBack() {
     return valid;
 }
 
+// Data outside the layout map that the headers name must come through: a
+// data directory's data in the header area, which the headers must not
+// grow over, and a symbol table that no region could take whole.
+bool TkvPEFileUtils::CheckUnmappedData() {
+    if (HeadersReachNamedData(std::uint64_t{OffsetsMap[1].Offset} + OffsetsMap[1].Size)) {
+        SetError(SHeadersReachNamedData);
+        return false;
+    }
+    if (SymbolTableLoose) {
+        SetError(SSymbolTableNotKept);
+        return false;
+    }
+    return true;
+}
+
 bool TkvPEFileUtils::ReadBackMovedRegions() {
     for (std::size_t i = 0; i < Sections.size(); ++i) {
         if (Sections[i].SizeOfRawData != 0 && SectionSources[i] != -1 && !SectionData[i] &&
@@ -152,9 +168,8 @@ bool TkvPEFileUtils::ReadBackMovedRegions() {
             return false;
         }
     }
-    std::int64_t const certificatesAt = FindOffsetsMapEntryOffset(ekCertificates, {});
-    if (CertificateSize != 0 && !CertificateData && certificatesAt != CertificateOffset &&
-        !ReadBackBlock(CertificateData, CertificateOffset, CertificateSize)) {
+    if (!ReadBackRegion(ekCertificates, CertificateData, CertificateOffset, CertificateSize) ||
+        !ReadBackRegion(ekSymbolTable, SymbolTableData, SymbolTableOffset, SymbolTableSize)) {
         return false;
     }
     return OverlaySize == 0 || OverlayData || OverlayOffset == OverlayNewOffset ||
@@ -198,16 +213,27 @@ bool TkvPEFileUtils::ReadBackBlock(std::optional<std::vector<std::uint8_t>>& tar
     return true;
 }
 
-// SizeOfHeaders: the end of the section table rounded to the file
-// alignment; SizeOfImage: the end of the last section rounded to the
-// section alignment. False when either is beyond 4 GiB.
+// A block with a region of its own (certificates, symbol table), read
+// back when its region moved.
+bool TkvPEFileUtils::ReadBackRegion(std::uint8_t kind, std::optional<std::vector<std::uint8_t>>& target,
+                                    std::uint32_t offset, std::uint32_t size) {
+    return size == 0 || target || FindOffsetsMapEntryOffset(kind, {}) == offset || ReadBackBlock(target, offset, size);
+}
+
+// SizeOfHeaders: the end of the section table, or of data that a directory
+// names in the header area if that ends later, rounded to the file
+// alignment; SizeOfImage: the end of the last section as the loader maps
+// it, rounded to the section alignment. False when either is beyond 4 GiB.
 bool TkvPEFileUtils::ComputeSizes(std::uint32_t& headers, std::uint32_t& image) {
-    std::uint64_t const tableEnd = static_cast<std::uint64_t>(FindOffsetsMapEntryOffset(ekSectionTable, {})) +
-                                   static_cast<std::uint64_t>(FindOffsetsMapEntrySize(ekSectionTable, {}));
-    std::uint64_t const headerEnd = AlignUp64(tableEnd, GetFileAlignment());
+    std::uint64_t headerEnd = static_cast<std::uint64_t>(FindOffsetsMapEntryOffset(ekSectionTable, {})) +
+                              static_cast<std::uint64_t>(FindOffsetsMapEntrySize(ekSectionTable, {}));
+    for (auto const& range : HeaderAreaData()) {
+        headerEnd = std::max<std::uint64_t>(headerEnd, range.second);
+    }
+    headerEnd = AlignUp64(headerEnd, GetFileAlignment());
     std::uint64_t imageEnd = GetSectionAlignment();
     if (!Sections.empty()) {
-        imageEnd = AlignUp64(std::uint64_t{Sections.back().VirtualAddress} + Sections.back().VirtualSize,
+        imageEnd = AlignUp64(std::uint64_t{Sections.back().VirtualAddress} + Sections.back().MappedSize(),
                              GetSectionAlignment());
     }
     if (headerEnd > 0xFFFFFFFFu || imageEnd > 0xFFFFFFFFu) {
@@ -274,6 +300,12 @@ bool TkvPEFileUtils::WriteHeaders() {
             return false;
         }
     }
+    // The section table starts where SizeOfOptionalHeader ends the optional
+    // header, past any directory slots the optional header holds unused.
+    if (!SeekFile(FileHandle, sys::kFileBegin, OffsetsMap[1].Offset)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
     for (auto const& section : Sections) {
         auto const bytes = section.ToBytes();
         if (!WriteExact(FileHandle, bytes.data(), bytes.size())) {
@@ -295,15 +327,17 @@ bool TkvPEFileUtils::WriteSectionsData(bool beyondOldEnd) {
     return true;
 }
 
-// The certificate and the trailing data, when they moved.
+// The certificate, the symbol table and the trailing data, when they moved.
 bool TkvPEFileUtils::WriteMovedBlocks() {
-    if (CertificateData) {
-        auto const at = static_cast<std::uint32_t>(FindOffsetsMapEntryOffset(ekCertificates, {}));
-        if (!WriteAt(at, CertificateData->data(), CertificateSize)) {
-            return false;
-        }
+    if (!WriteRegion(ekCertificates, CertificateData) || !WriteRegion(ekSymbolTable, SymbolTableData)) {
+        return false;
     }
     return !OverlayData || WriteAt(OverlayNewOffset, OverlayData->data(), OverlaySize);
+}
+
+bool TkvPEFileUtils::WriteRegion(std::uint8_t kind, const std::optional<std::vector<std::uint8_t>>& data) {
+    return !data || WriteAt(static_cast<std::uint32_t>(FindOffsetsMapEntryOffset(kind, {})), data->data(),
+                            static_cast<std::uint32_t>(data->size()));
 }
 
 // The checksum of the file as written (its CheckSum field now 0), stored

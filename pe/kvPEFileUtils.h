@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Exception.h"
@@ -36,6 +37,7 @@ enum TOffsetsMapEntryKind : std::uint8_t {
     ekSection = 2,
     ekCertificates = 3,
     ekOverlay = 4,
+    ekSymbolTable = 5,
 };
 
 // One region of the module file in the layout map.
@@ -169,6 +171,13 @@ protected:
     std::uint32_t OverlaySize = 0;
     std::uint32_t OverlayOffset = 0;
     std::uint32_t OverlayNewOffset = 0;
+    // The COFF symbol table with its string table, when it lies between
+    // section raw data and so has a region of its own.
+    std::uint32_t SymbolTableOffset = 0;
+    std::uint32_t SymbolTableSize = 0;
+    std::optional<std::vector<std::uint8_t>> SymbolTableData;
+    // The symbol table runs out of the gap it starts in: it cannot be kept.
+    bool SymbolTableLoose = false;
     std::vector<TOffsetsMapEntry> OffsetsMap;
     bool LayoutChanged = false;
     // A map operation produced an offset or an end beyond 4 GiB.
@@ -188,14 +197,21 @@ private:
     bool ReadDirectoriesAndSections();
     bool ReadSectionTable();
     bool RecordCertificate();
+    bool RecordSymbolTable();
+    bool OverlapsRawData(std::uint64_t start, std::uint64_t end) const;
     bool CheckLayoutAtOpen();
     void FailOpen();
     std::int32_t FindSectionAsReadByOffset(std::uint32_t offset) const;
     std::uint64_t SectionDataEnd() const;
+    std::uint64_t SectionTableStart() const;
     std::uint64_t HeadersEnd() const;
     bool ReadExact(void* buffer, std::uint32_t size);
     std::uint32_t OptionalHeaderSize() const;
     std::uint32_t NumberOfRvaAndSizesOfHeader() const;
+
+    // Header area
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> HeaderAreaData() const;
+    bool HeadersReachNamedData(std::uint64_t headersEnd) const;
 
     // Layout map
     std::uint32_t TrailingDataStart() const;
@@ -219,9 +235,13 @@ private:
     bool WriteBack();
     bool WriteBackChecks(std::uint32_t& headers, std::uint32_t& image);
     bool CheckLayoutForWriteBack();
+    bool CheckUnmappedData();
     bool ReadBackMovedRegions();
     bool ReadBackSection(std::int32_t index);
     bool ReadBackBlock(std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset, std::uint32_t size);
+    bool ReadBackRegion(std::uint8_t kind, std::optional<std::vector<std::uint8_t>>& target, std::uint32_t offset,
+                        std::uint32_t size);
+    bool WriteRegion(std::uint8_t kind, const std::optional<std::vector<std::uint8_t>>& data);
     bool ComputeSizes(std::uint32_t& headers, std::uint32_t& image);
     bool WriteModel();
     bool WriteHeaders();

@@ -21,5 +21,9 @@ inline constexpr std::u16string_view SChecksumFailed = u"Checksum calculation fa
 inline constexpr std::u16string_view SNoRoomForSection =
     u"The section table has no room for another section header before the first section's data.";
 inline constexpr std::u16string_view SDataAfterLastSection = u"The module has data after its last section.";
+inline constexpr std::u16string_view SHeadersReachNamedData =
+    u"The headers would overwrite data that a data directory names in the header area.";
+inline constexpr std::u16string_view SSymbolTableNotKept =
+    u"The COFF symbol table runs into other data of the module and cannot be kept.";
 
 }  // namespace uMsg_kvPEFileUtils

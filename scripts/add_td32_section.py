@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Appends a TD32 debug block to a PE module the way RAD-tool linkers lay it out.
 
-The new last section ".debug" starts where the file ended. Its raw data is a
-28-byte debug directory entry (type 0) naming the block, 4 zero bytes, then
-the TD32 block ("FB09" ... "FB09" + 32-bit size), raw and virtual size
-exactly that; Characteristics 0x40000040. Data directory 6 points at the
-entry with Size 1 (or 28). NumberOfSections, SizeOfImage and SizeOfHeaders
-follow; the CheckSum is 0 unless --checksum asks for a computed one.
+The new last section ".debug" starts where the file ended (after any data
+behind the last section, such as a COFF symbol table, padded with zeros to
+the file alignment). Its raw data is a 28-byte debug directory entry (type
+0) naming the block, 4 zero bytes, then the TD32 block ("FB09" ... "FB09" +
+32-bit size), raw and virtual size exactly that; Characteristics
+0x40000040. Data directory 6 points at the entry with Size 1 (or 28).
+NumberOfSections, SizeOfImage and SizeOfHeaders follow; the CheckSum is 0
+unless --checksum asks for a computed one. The headers are read as loaders
+read them: the section table where SizeOfOptionalHeader puts it, and
+SizeOfRawData as the size of a section whose VirtualSize is 0.
 
 usage: add_td32_section.py MODULE [--block-size N] [--dir-size 1|28]
                            [--checksum] [--seed S]
@@ -45,22 +49,25 @@ def add_section(data, block_size, dir_size=1, checksum=False, rng=None):
     nsections = struct.unpack_from("<H", data, coff + 2)[0]
     fixed = 96 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 112
     section_alignment, file_alignment = struct.unpack_from("<II", data, opt + 32)
-    ndirs = struct.unpack_from("<I", data, opt + fixed - 4)[0]
-    header = opt + fixed + ndirs * 8 + nsections * 40
+    optional_size = struct.unpack_from("<H", data, coff + 16)[0]
+    ndirs = min(struct.unpack_from("<I", data, opt + fixed - 4)[0], (optional_size - fixed) // 8)
+    header = opt + optional_size + nsections * 40
     sections = [struct.unpack_from("<IIII", data, header - 40 * (nsections - i) + 8) for i in range(nsections)]
     last_vs, last_va, last_raw_size, last_raw_ptr = sections[-1]
     first_raw = min(ptr for _, _, raw_size, ptr in sections if ptr and raw_size)
-    if ndirs <= 6 or header + 40 > first_raw or len(data) != last_raw_ptr + last_raw_size:
-        raise SystemExit("no room for the section: no debug directory slot, a full section table or trailing data")
+    if ndirs <= 6 or header + 40 > first_raw:
+        raise SystemExit("no room for the section: no debug directory slot or a full section table")
+    data += b"\0" * (align(len(data), file_alignment) - len(data))
     raw_ptr = len(data)
-    va = align(last_va + last_vs, section_alignment)
+    va = align(last_va + (last_vs or last_raw_size), section_alignment)
     block = td32_block(block_size, rng or random.Random(1))
     data += struct.pack("<IIHHIIII", 0, 0, 0, 0, 0, block_size, va + 32, raw_ptr + 32) + b"\0" * 4 + block
     size = 32 + block_size
     struct.pack_into("<8sIIIIIIHHI", data, header, b".debug", size, va, size, raw_ptr, 0, 0, 0, 0, 0x40000040)
     struct.pack_into("<H", data, coff + 2, nsections + 1)
     struct.pack_into("<II", data, opt + fixed + 6 * 8, va, dir_size)
-    struct.pack_into("<III", data, opt + 56, align(va + size, section_alignment), align(header + 40, file_alignment), 0)
+    headers = max(struct.unpack_from("<I", data, opt + 60)[0], align(header + 40, file_alignment))
+    struct.pack_into("<III", data, opt + 56, align(va + size, section_alignment), headers, 0)
     if checksum:
         struct.pack_into("<I", data, opt + 64, pe_checksum(bytes(data), opt + 64))
     return bytes(data)

@@ -56,7 +56,8 @@ def module(name):
 
 
 def with_block(name="hello64.exe", size=5000, checksum=False, dir_size=1, seed=1):
-    return add_td32_section.add_section(module(name), size, dir_size, checksum, random.Random(seed))
+    data = module(name) if isinstance(name, str) else name  # a module's name or its bytes
+    return add_td32_section.add_section(data, size, dir_size, checksum, random.Random(seed))
 
 
 def u32(data, offset):
@@ -78,10 +79,35 @@ class Layout:
         self.opt = self.coff + 20
         fixed = 96 if struct.unpack_from("<H", data, self.opt)[0] == 0x10B else 112
         self.directories = self.opt + fixed
-        self.table = self.directories + 8 * u32(data, self.opt + fixed - 4)
+        self.table = self.opt + struct.unpack_from("<H", data, self.coff + 16)[0]
 
     def section(self, i):
         return self.table + 40 * (i % self.sections)
+
+
+def bound_imports(data, at):
+    """The module with a bound import table at file offset at in its headers (grown by 0x200
+    bytes if it would not fit), named by directory 11; no DLL matches it, so loaders bind anew."""
+    table = struct.pack("<IHH", 0x12345678, 16, 0) + bytes(8) + b"KERNEL32.dll\0\0\0\0"
+    lay, end = Layout(data), u32(data, Layout(data).opt + 60)  # SizeOfHeaders, where the raw data starts
+    if at + len(table) > end:
+        for pointer in (lay.section(i) + 20 for i in range(lay.sections) if u32(data, lay.section(i) + 20)):
+            data = put32(data, pointer, u32(data, pointer) + 0x200)
+        data = put32(data[:end] + bytes(0x200) + data[end:], lay.opt + 60, end + 0x200)
+    data = data[:at] + table + data[at + len(table):]
+    return put32(put32(data, lay.directories + 88, at), lay.directories + 92, len(table))
+
+
+def unsized(data):
+    """The module with its last section VirtualSize 0 and 0x1000 bytes longer in the file, and
+    SizeOfImage a page larger: loaders map that section by its SizeOfRawData."""
+    lay = Layout(data)
+    last, data = lay.section(-1), put32(data, lay.opt + 56, u32(data, lay.opt + 56) + 0x1000)
+    return put32(put32(data, last + 8, 0), last + 16, u32(data, last + 16) + 0x1000) + bytes(0x1000)
+
+
+def loader(data):  # the Wine loader for the module's machine
+    return "/usr/lib/wine/wine" + ("64" if struct.unpack_from("<H", data, Layout(data).coff)[0] == 0x8664 else "")
 
 
 class Case(unittest.TestCase):

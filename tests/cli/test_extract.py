@@ -6,7 +6,8 @@ import unittest
 
 import pefile
 
-from quillon import FORMAT, SEP, WINE, WINE_RUN, Case, Layout, module, put32, run, summary, u32, with_block
+from quillon import (FORMAT, SEP, WINE, WINE_RUN, Case, Layout, bound_imports, loader, module, put32, run, summary, u32,
+                     unsized, with_block)
 
 NOT_PE = "The file is not a valid Portable Executable file."
 SMALL_ALIGNMENT = "The modules whose SectionAlignment value is less than the page size (4Kb) cannot be modified."
@@ -23,32 +24,51 @@ def expected_after_strip(original, data):
     return put32(expected, checksum, stored)
 
 
+def shapes():
+    """Real programs of shapes loaders accept: a COFF symbol table behind the last section; bound
+    imports past the section table's end rounded up, within SizeOfHeaders; a last section whose
+    VirtualSize is 0; the section table where SizeOfOptionalHeader puts it, after 15 directories."""
+    plain, hello32 = module("hello64.exe"), module("hello32.exe")
+    return {"symbols.exe": module("hellosyms32.exe"), "bound.exe": bound_imports(plain, 0x400),
+            "unsized.exe": unsized(plain), "dirs15.exe": put32(hello32, Layout(hello32).opt + 92, 15)}
+
+
 class Success(Case):
     def test_real_modules_lose_exactly_their_block(self):
-        for mask, names in (("*.exe", ["hello32.exe", "hello64.exe"]), ("*.dll", ["hellodll32.dll", "hellodll64.dll"])):
+        """Also those of shapes(); with directory 6 Size 28, .debug has VirtualSize 0."""
+        exes = {name: module(name) for name in ("hello32.exe", "hello64.exe")} | shapes()
+        dlls = {name: module(name) for name in ("hellodll32.dll", "hellodll64.dll")}
+        for mask, originals in (("*.exe", exes), ("*.dll", dlls)):
             made = {}
-            for name in names:
+            for name, original in originals.items():
                 for checksum, dir_size in ((True, 1), (False, 28)):
-                    made[f"{checksum}-{name}"] = (module(name), with_block(name, 7001, checksum, dir_size))
-                    self.put(f"{checksum}-{name}", made[f"{checksum}-{name}"][1])
+                    key, data = f"{checksum}-{name}", with_block(original, 7001, checksum, dir_size)
+                    made[key] = (original, data if dir_size == 1 else put32(data, Layout(data).section(-1) + 8, 0))
+                    self.put(key, made[key][1])
             code, lines = self.quillon(mask)
             self.assertEqual(code, 0)
             self.assert_module_lines(lines, [(n, "done.") for n in made], summary(len(made), 0))
             for name, (original, data) in made.items():
                 self.assertEqual(self.read(name[:-4] + ".tds"), data[-7001:])
                 self.assertEqual(self.read(name), expected_after_strip(original, data), name)
+                self.assertEqual(pefile.PE(self.path(name)).get_warnings(), [], name)
 
     @unittest.skipIf(WINE, "the Windows builds write the same bytes, which the native run starts")
     def test_stripped_programs_still_run(self):
-        for bits, loader in (("32", "/usr/lib/wine/wine"), ("64", "/usr/lib/wine/wine64")):
-            self.put(f"hello{bits}.exe", with_block(f"hello{bits}.exe"))
-            self.put(f"hellodll{bits}.dll", with_block(f"hellodll{bits}.dll"))
-            program = [WINE_RUN, loader, f"hello{bits}.exe", f"hellodll{bits}.dll"]
-            before = run(program, self.dir)
-            self.assertEqual(self.quillon(f"*{bits}.*")[0], 0)
-            self.assertEqual(run(program, self.dir), before)
-            self.assertEqual(before[0], 7)
-            self.assertIn(b"QuillonTestAdd(2, 3) = 1005", before[1])
+        """The programs, one loading the DLL its argument names, and those of shapes()."""
+        programs = {f"hello{bits}.exe": [f"hellodll{bits}.dll"] for bits in ("32", "64")}
+        for name in ["hello32.exe", "hello64.exe", "hellodll32.dll", "hellodll64.dll"]:
+            self.put(name, with_block(name))
+        for name, data in shapes().items():
+            self.put(name, with_block(data))
+            programs[name] = []
+        runs = {name: [WINE_RUN, loader(self.read(name)), name] + args for name, args in programs.items()}
+        before = {name: run(command, self.dir) for name, command in runs.items()}
+        self.assertEqual(self.quillon("*.*")[0], 0)
+        self.assertEqual({name: run(command, self.dir) for name, command in runs.items()}, before)
+        self.assertEqual({code for code, _, _ in before.values()}, {7})
+        self.assertEqual([b"QuillonTestAdd(2, 3) = 1005" in before[f"hello{bits}.exe"][1] for bits in ("32", "64")],
+                         [True, True])
 
     def test_block_larger_than_a_copy_piece_to_a_given_tds_path(self):
         data = with_block("hellodll64.dll", 9 * 1024 * 1024 + 3)

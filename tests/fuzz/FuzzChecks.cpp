@@ -274,8 +274,10 @@ std::string CheckCliText(std::span<const std::uint8_t> input) {
 std::vector<Seed> ModuleSeeds() {
     using testsupport::Pattern;
     using testsupport::TestModuleBuilder;
-    auto basic = [](bool plus) {
-        return TestModuleBuilder(plus).AddSection(".text", Pattern(0x180, 1)).AddSection(".data", Pattern(0x90, 2));
+    auto basic = [](bool plus, std::optional<std::uint32_t> dataVirtualSize = {}) {
+        return TestModuleBuilder(plus)
+            .AddSection(".text", Pattern(0x180, 1))
+            .AddSection({".data", Pattern(0x90, 2), {}, dataVirtualSize});
     };
     auto td32 = [](TestModuleBuilder builder, std::uint32_t size, std::uint32_t directorySize = 1) {
         return builder.Td32Section(testsupport::MakeTd32Block(size), directorySize).Build().Image;
@@ -292,6 +294,11 @@ std::vector<Seed> ModuleSeeds() {
         seeds.emplace_back(kind + "debug-directory",
                            basic(plus).DebugDirectory(1, 0x10, {{0x20, 0x40, true}, {0x10, 0x60, true}}).Build().Image);
         seeds.emplace_back(kind + "few-directories", td32(basic(plus).DirectoryCount(5), 24));
+        // Shapes loaders accept (a COFF symbol table: the hellosyms modules).
+        seeds.emplace_back(kind + "slots", td32(basic(plus).DirectoryCount(15).SizeOfOptionalHeader(224), 36));
+        seeds.emplace_back(kind + "unsized", td32(basic(plus, 0), 44));
+        seeds.emplace_back(kind + "header-data",
+                           td32(basic(plus).DirectoryCount(14).Directory(11, plus ? 0x1F0 : 0x1E0, 8), 52));
     }
     seeds.emplace_back("small-alignment", td32(basic(false).SectionAlignment(0x200), 20));
     seeds.emplace_back("only-debug", td32(TestModuleBuilder(), 28));

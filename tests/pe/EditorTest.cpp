@@ -71,7 +71,7 @@ TEST_F(Editor, OpenRefusesFilesThatAreNotValidModules) {
         {"PE32+ header cut short", plus.Slice(0, plus.FileHeaderOffset + 120)},
         {"FileAlignment 0x300", With32(base.Image, opt + 36, 0x300)},
         {"SectionAlignment 0", With32(base.Image, opt + 32, 0)},
-        {"directories do not fit", With32(base.Image, opt + 92, 0x10000000)},
+        {"optional header shorter than its fixed part", SmallModule().SizeOfOptionalHeader(0x5E).Build().Image},
         {"section table does not fit", With32(base.Image, base.FileHeaderOffset + 2, 0xFFFF)},
         {"no sections", TestModuleBuilder().Trailing(Bytes(0x100, 1)).Build().Image},
         {"first VirtualAddress 0", With32(base.Image, table + 12, 0)},
@@ -105,14 +105,15 @@ TEST_F(Editor, OpenReportsSystemFailuresAndSharesOnlyReading) {
 
 TEST_F(Editor, OpenReadsUnusualButValidHeaders) {
     for (bool plus : {false, true}) {
-        ModuleView built = SmallModule(plus).DirectoryCount(10).SizeOfOptionalHeader(0xE0).Build();
+        // PE32: 10 of the 16 slots used; PE32+: 16 directories, 14 of them held.
+        ModuleView built = SmallModule(plus).DirectoryCount(plus ? 16 : 10).SizeOfOptionalHeader(0xE0).Build();
         built.Image[0] = 'X';  // no "MZ": e_lfanew alone leads to the headers
         ASSERT_TRUE(Open(built.Image, true)) << Utf8(editor.GetLastErrorText());
         EXPECT_EQ(editor.GetLastErrorText(), u"");
         EXPECT_EQ(editor.IsPE32Plus(), plus);
         EXPECT_EQ(editor.GetModuleSize(), built.Image.size());
-        EXPECT_EQ(editor.GetDataDirectoryCount(), 10);
-        ASSERT_EQ(editor.GetSectionCount(), 3);  // after the 10 directories, whatever SizeOfOptionalHeader says
+        EXPECT_EQ(editor.GetDataDirectoryCount(), plus ? 14 : 10);
+        ASSERT_EQ(editor.GetSectionCount(), 3);  // where SizeOfOptionalHeader puts it, past unused slots
         EXPECT_EQ(editor.GetSectionName(2), ".rsrc");
         EXPECT_EQ(editor.GetSectionHeader(1).SizeOfRawData, 0x400u);
     }
@@ -138,6 +139,9 @@ TEST_F(Editor, DebugDirectoryEntriesAreCountedAndMustLieInOneSection) {
         Open(TestModuleBuilder().AddSection(text).AddSection(".data", {}).Directory(6, 0x1FF0, 28).Build().Image));
     EXPECT_EQ(editor.GetDebugDirectoryCount(), -1);
     EXPECT_EQ(editor.GetLastErrorText(), SInvalidPEFile);
+    SectionDefinition const unsized{".text", Pattern(0x200, 1), {}, 0};  // VirtualSize 0: SizeOfRawData is mapped
+    ASSERT_TRUE(Open(TestModuleBuilder().AddSection(unsized).DebugDirectory(0, 0x1E4, {{}}).Build().Image));
+    EXPECT_EQ(editor.GetDebugDirectoryCount(), 1);
 }
 
 TEST_F(Editor, FileAndSectionDataAreReadFromDiskAndChangedInMemory) {
@@ -189,10 +193,11 @@ TEST_F(Editor, MisuseRaisesAndChangesNothing) {
     EXPECT_EQ(ReadAll(path), original);
 }
 
-// .text holding a debug directory, .data, .rdata, certificate data in a
-// hole, .last with line numbers in the trailing data, and trailing data
-// holding the COFF symbol table. Removing .data moves everything behind it
-// back by 0x400, and every file pointer into a moved block follows.
+// .text holding a debug directory, .data, .rdata, certificate data and the
+// COFF symbol table (3 symbols, an empty string table) in a hole, .last with
+// line numbers in the trailing data. Removing .data moves everything behind
+// it back, sections by 0x400, the symbol table to follow the certificate
+// data, and every file pointer into a moved block follows.
 TEST_F(Editor, RemovingAMiddleSectionMovesEveryBlockAndPointerBehindIt) {
     SectionDefinition last{".last", Pattern(0x200, 4)};
     last.PointerToRawData = 0xE00;
@@ -206,7 +211,7 @@ TEST_F(Editor, RemovingAMiddleSectionMovesEveryBlockAndPointerBehindIt) {
             .AddSection(last)
             .Certificate(Pattern(0x30, 5), 0xC00)
             .Trailing(Pattern(0x45, 6))
-            .SymbolTable(0x1004, 3)
+            .SymbolTable(0xC40, 3)
             .DebugDirectory(0, 0x100, {{0x20, 0xA10}, {0x20, 0xE08}, {0, 0xE08}, {0x10, 0x20, true}})
             .Build();
     ASSERT_EQ(before.Image.size(), 0x1045u);
@@ -224,7 +229,8 @@ TEST_F(Editor, RemovingAMiddleSectionMovesEveryBlockAndPointerBehindIt) {
     EXPECT_EQ(after.Directories[4], Pair(0x800, 0x30));
     EXPECT_EQ(after.Slice(0x800, 0x30), Pattern(0x30, 5));
     EXPECT_EQ(after.Slice(0xC00, 0x45), Pattern(0x45, 6));
-    EXPECT_EQ(after.PointerToSymbolTable, 0x1004u - 0x400);
+    EXPECT_EQ(after.PointerToSymbolTable, 0x830u);
+    EXPECT_EQ(after.Slice(0x830, 3 * 18 + 4), Bytes(3 * 18 + 4, 0));
     EXPECT_EQ(Get32(after.Image, after.SectionTableOffset + 2 * 40 + 28), 0x1010u - 0x400);  // line numbers
     // Pointers into moved blocks follow; an entry without data and one into
     // the unmoved .text keep their values.
@@ -286,14 +292,16 @@ TEST_F(Editor, DebugDirectoryInARemovedSectionFailsTheFixupAndTheWriteBack) {
 }
 
 TEST_F(Editor, WideningTheDirectoriesMovesWhatTheSectionTableReaches) {
-    for (bool plus : {false, true}) {
-        TestModuleBuilder builder = SmallModule(plus);
+    // SizeOfOptionalHeader 176 and 192 end with the 10 directories; 0xF8
+    // holds 16, and the section table stays with SizeOfOptionalHeader.
+    for (auto const [plus, optionalSize] : {std::pair{false, 176}, std::pair{true, 192}, std::pair{true, 0xF8}}) {
+        TestModuleBuilder builder = SmallModule(plus).SizeOfOptionalHeader(static_cast<std::uint16_t>(optionalSize));
         ModuleView const before = builder.DirectoryCount(10).Directory(7, 0x2000, 0x50).Checksum(true).Build();
         ASSERT_TRUE(Open(before.Image));
         EXPECT_TRUE(editor.SetDataDirectory(15, {0x3000, 0x20}));
         ModuleView const after = Written();
-        EXPECT_EQ(after.SizeOfOptionalHeader, plus ? 240 : 224);
-        EXPECT_EQ(after.SectionTableOffset, before.SectionTableOffset + 48);
+        EXPECT_EQ(after.SectionTableOffset, std::max(before.SectionTableOffset, before.DirectoriesOffset + 128));
+        EXPECT_EQ(after.Sections[2].Name, ".rsrc");
         EXPECT_EQ(after.Directories,
                   (std::vector<Pair>{
                       {}, {}, {}, {}, {}, {}, {}, {0x2000, 0x50}, {}, {}, {}, {}, {}, {}, {}, {0x3000, 0x20}}));
@@ -356,6 +364,8 @@ TEST_F(Editor, WriteBackRefusesWhatItCannotWriteSoundlyAndLeavesTheFileAlone) {
     SectionDefinition inside{".b", Pattern(0x100, 2)};
     inside.PointerToRawData = 0x300;  // inside .a's raw data
     inside.SizeOfRawData = 0x100;
+    SectionDefinition late{".b", Pattern(0x200, 2)};
+    late.PointerToRawData = 0x600;  // after a gap that the symbol table outgrows
     struct Case {
         const char* Name;
         Bytes Image;
@@ -369,6 +379,11 @@ TEST_F(Editor, WriteBackRefusesWhatItCannotWriteSoundlyAndLeavesTheFileAlone) {
         {"overlapping raw data",
          TestModuleBuilder().AddSection(".a", Pattern(0x400, 1)).AddSection(inside).Build().Image, false,
          SInvalidPEFile},
+        {"widened directories reach header data that directory 1 names",
+         SmallModule().DirectoryCount(7).Directory(1, 0x1A8, 8).Build().Image, false, SHeadersReachNamedData},
+        {"symbol table runs into raw data",
+         TestModuleBuilder().AddSection(".a", Pattern(0x200, 1)).AddSection(late).SymbolTable(0x400, 30).Build().Image,
+         false, SSymbolTableNotKept},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -66,10 +66,12 @@ ModuleView ReadModuleView(Bytes image) {
     view.CheckSum = Get32(image, opt + 64);
     std::uint32_t const fixed = OptionalHeaderSize(Get16(image, opt) == 0x20B);
     view.DirectoriesOffset = static_cast<std::uint32_t>(opt + fixed);
-    for (std::uint32_t i = 0; i < Get32(image, opt + fixed - 4); ++i) {
+    // As loaders read them: as many directories as SizeOfOptionalHeader holds, then the table.
+    std::uint32_t const held = view.SizeOfOptionalHeader > fixed ? (view.SizeOfOptionalHeader - fixed) / 8 : 0;
+    for (std::uint32_t i = 0; i < std::min(Get32(image, opt + fixed - 4), held); ++i) {
         view.Directories.push_back({Get32(image, opt + fixed + i * 8), Get32(image, opt + fixed + i * 8 + 4)});
     }
-    view.SectionTableOffset = view.DirectoriesOffset + static_cast<std::uint32_t>(view.Directories.size() * 8);
+    view.SectionTableOffset = static_cast<std::uint32_t>(opt + view.SizeOfOptionalHeader);
     for (std::uint32_t i = 0; i < view.NumberOfSections; ++i) {
         std::size_t const header = view.SectionTableOffset + i * kSectionHeaderSize;
         BuiltSection section;
@@ -165,7 +167,8 @@ ModuleView TestModuleBuilder::Build() const {
     ModuleView out;
     out.FileHeaderOffset = 0x84;
     out.DirectoriesOffset = out.FileHeaderOffset + 20 + OptionalHeaderSize(pe32Plus_);
-    out.SectionTableOffset = out.DirectoriesOffset + directoryCount_ * 8;
+    out.SectionTableOffset =
+        out.FileHeaderOffset + 20 + sizeOfOptionalHeader_.value_or(OptionalHeaderSize(pe32Plus_) + directoryCount_ * 8);
     std::uint32_t fileEnd = AlignUp(
         out.SectionTableOffset + static_cast<std::uint32_t>(sections_.size() + spareHeaders_) * kSectionHeaderSize,
         fileAlignment_);

@@ -74,7 +74,7 @@ public:
     TestModuleBuilder& DirectoryCount(std::uint32_t value) { return Set(directoryCount_, value); }
     // Room for more section headers before the first section's data.
     TestModuleBuilder& SpareHeaders(std::uint32_t count) { return Set(spareHeaders_, count); }
-    // Default: the true size of the optional header.
+    // Where the section table starts after the optional header; default: after the directories.
     TestModuleBuilder& SizeOfOptionalHeader(std::uint16_t value) { return Set(sizeOfOptionalHeader_, value); }
     TestModuleBuilder& Directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
         directories_.push_back({index, {rva, size}});
