@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -667,10 +668,23 @@ bool SysFlushFolderOf(const WideString& path) {
         FailWith(ErrorForPath(errno, folder));
         return false;
     }
-    bool flushed = ::fsync(fd) == 0;
+    bool flushed = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
     if (!flushed) FailWith(ErrorFromErrno(errno));
     ::close(fd);
     return flushed;
+}
+
+bool SysMayCreateFilesIn(const WideString& folder) {
+    const std::string native = WideToUtf8(folder);
+    return IsFolder(native) && ::access(native.c_str(), W_OK | X_OK) == 0;
+}
+
+WideString SysPathIdentity(const WideString& path) {
+    const std::string native = WideToUtf8(path);
+    const std::size_t slash = native.rfind('/');
+    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(FolderOf(native).c_str(), nullptr), &std::free);
+    return Utf8ToWide((real ? std::string(real.get()) : FolderOf(native)) + "/" + name);
 }
 
 bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {

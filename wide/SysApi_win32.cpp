@@ -248,6 +248,24 @@ bool SysFlushFolderOf(const WideString&) {
     return true;
 }
 
+bool SysMayCreateFilesIn(const WideString& folder) {
+    const std::uint32_t attributes = GetPathAttributes(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+WideString SysPathIdentity(const WideString& path) {
+    WideString identity = path;
+    if (UseWideApi) {
+        const DWORD size = GetFullPathNameW(W(path), 0, nullptr, nullptr);
+        std::wstring full(size, L'\0');
+        const DWORD length = size == 0 ? 0 : GetFullPathNameW(W(path), size, full.data(), nullptr);
+        if (length != 0 && length < size) identity.assign(reinterpret_cast<const char16_t*>(full.c_str()), length);
+    }
+    if (!identity.empty())
+        CharUpperBuffW(reinterpret_cast<wchar_t*>(identity.data()), static_cast<DWORD>(identity.size()));
+    return identity;
+}
+
 bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {
     BY_HANDLE_FILE_INFORMATION a, b;
     return QueryIdentity(pathA, a) && QueryIdentity(pathB, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&

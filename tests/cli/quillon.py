@@ -59,6 +59,10 @@ def with_block(name="hello64.exe", size=5000, checksum=False, dir_size=1, seed=1
     return add_td32_section.add_section(module(name), size, dir_size, checksum, random.Random(seed))
 
 
+# An earlier .tds file: one TD32 block, which -w may replace.
+EARLIER = add_td32_section.td32_block(24, random.Random(9))
+
+
 def u32(data, offset):
     return struct.unpack_from("<I", data, offset)[0]
 

@@ -3,7 +3,7 @@ walk, per-module lines, search errors, the summary and every exit code."""
 import os
 import unittest
 
-from quillon import BANNER, FORMAT, SEP, SHARING, USAGE, WINE, Case, module, summary, with_block
+from quillon import BANNER, EARLIER, FORMAT, SEP, SHARING, USAGE, WINE, Case, module, summary, with_block
 
 INVALID = BANNER + ["Invalid command-line parameters.", ""] + USAGE + [""]
 SEARCH_ERROR = "An error occurred while searching in the following folder: "
@@ -65,7 +65,7 @@ class ListMode(Case):
         block = with_block(size=4321)
         for name, data in (("a.dll", block), ("b.dll", module("hellodll64.dll")), ("c.dll", block), ("d.dll", block)):
             self.put(name, data)
-        self.put("c.tds", b"earlier")
+        self.put("c.tds", EARLIER)
         os.mkdir(self.path("e.tds"))
         self.put("e.dll", block)
         would = 'bytes of TD32 debug info would move to'

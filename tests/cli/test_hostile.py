@@ -5,7 +5,7 @@ import os
 import subprocess
 import unittest
 
-from quillon import SEP, SHARING, WINE, Case, summary, with_block
+from quillon import EARLIER, SEP, SHARING, WINE, Case, summary, with_block
 
 NOT_PE = "The file is not a valid Portable Executable file."
 
@@ -63,14 +63,14 @@ class Hostile(Case):
         self.addCleanup(subprocess.run, ["umount", "-l", mount])
         big, small = with_block("hellodll64.dll", 600 * 1024), with_block("hellodll64.dll", 2000)
         self.put("small/a-big.dll", big)
-        self.put("small/a-big.tds", b"earlier")
+        self.put("small/a-big.tds", EARLIER)
         self.put("small/b-small.dll", small)
         code, lines = self.quillon("-w", "*.dll", cwd=mount)
         self.assertEqual(code, 2)
         self.assert_module_lines(lines, [("a-big.dll", "failed to write data to the TDS file."),
                                          ("b-small.dll", "done.")], summary(1, 1))
         self.assertEqual(self.read("small/a-big.dll"), big)
-        self.assertEqual(self.read("small/a-big.tds"), b"earlier")  # whole until a new one is complete
+        self.assertEqual(self.read("small/a-big.tds"), EARLIER)  # whole until a new one is complete
         self.assertEqual(self.read("small/b-small.tds"), small[-2000:])
         self.assertEqual(sorted(os.listdir(mount)), ["a-big.dll", "a-big.tds", "b-small.dll", "b-small.tds"])
 
