@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "CommandLine.h"
+#include "DebugInfoAttachment.h"
 #include "ConsoleOutput.h"
 #include "DebugInfoExtraction.h"
 #include "TestFiles.h"
@@ -122,6 +123,45 @@ std::string CheckFailed(const Bytes& input, const Bytes& module, const std::opti
         return "a failure changed the module" + said;
     }
     return !tds || (earlierTds && tds == kEarlierTds) ? "" : "a failure left a new .tds file" + said;
+}
+
+// The module as the editor writes it with nothing changed but a data
+// directory table widened to the 16 entries an attachment gives it.
+Bytes AsWrittenByTheEditor(const Bytes& module, const fs::path& path) {
+    testsupport::WriteAll(path, module);
+    TkvPEFileUtils editor;
+    if (!editor.Open(testsupport::Wide(path), false)) {
+        return {};
+    }
+    editor.SetDataDirectory(6, {1, 0});  // forces a write-back
+    editor.SetDataDirectory(6, {0, 0});
+    return editor.Close(true) ? testsupport::ReadAll(path) : Bytes{};
+}
+
+std::string CheckAttached(const Bytes& module, const Bytes& block, const fs::path& folder) {
+    std::u16string message;
+    auto const attached = folder / "m.exe", stripped = folder / "back.tds";
+    TkvPEFileUtils probe;
+    bool const refusedByDesign =
+        !probe.Open(testsupport::Wide(attached), true) || probe.GetFileAlignment() > kLargestFileAlignment;
+    probe.Close(false);
+    if (refusedByDesign) {  // the extraction refuses such a file alignment
+        return {};
+    }
+    if (!ExtractDebugInfo(testsupport::Wide(attached), testsupport::Wide(stripped), false, message)) {
+        return "an attached block does not strip off: " + Utf8(message);
+    }
+    if (testsupport::ReadAll(stripped) != block) {
+        return "stripping an attached block does not give back the .tds bytes";
+    }
+    Bytes expected = AsWrittenByTheEditor(module, folder / "expected.exe");
+    // The 40 bytes after the table held the added header: zero once it is removed.
+    testsupport::ModuleView const view = testsupport::ReadModuleView(expected);
+    std::size_t const slot = view.SectionTableOffset + std::size_t{40} * view.NumberOfSections;
+    std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(std::min(slot, expected.size())),
+                std::min<std::size_t>(40, expected.size() - std::min(slot, expected.size())), 0);
+    return testsupport::ReadAll(attached) == expected ? ""
+                                                      : "stripping an attached block does not give back the module";
 }
 
 std::u16string Units(std::span<const std::uint8_t> input) {
@@ -256,6 +296,39 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
                 : CheckFailed(bytes, testsupport::ReadAll(module), testsupport::ReadIfAny(tds), earlierTds, message);
 }
 
+std::string CheckAttachment(std::span<const std::uint8_t> input) {
+    if (input.size() < 4) {
+        return {};
+    }
+    std::size_t const rest = input.size() - 4;
+    std::size_t const tdsSize = std::min<std::size_t>(testsupport::Get32(Bytes(input.end() - 4, input.end()), 0), rest);
+    Bytes const module(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(rest - tdsSize));
+    Bytes const block(input.begin() + static_cast<std::ptrdiff_t>(rest - tdsSize), input.end() - 4);
+    auto const folder = Scratch().File("attachment");
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    auto const path = folder / "m.exe", tds = folder / "m.tds";
+    testsupport::WriteAll(path, module);
+    testsupport::WriteAll(tds, block);
+    std::u16string message;
+    bool done = false;
+    try {
+        done = AttachDebugInfo(testsupport::Wide(path), testsupport::Wide(tds), message);
+    } catch (const std::exception& error) {
+        return std::string("the attachment raised an exception: ") + error.what();
+    }
+    if (testsupport::ReadAll(tds) != block) {
+        return "the attachment changed the .tds file";
+    }
+    if (!done) {
+        bool const mayHaveChanged = message.find(u"The debug information is still in") != std::u16string::npos;
+        return message.empty()                                          ? "a refusal without a message"
+               : mayHaveChanged || testsupport::ReadAll(path) == module ? ""
+                                                                        : "a refusal changed the module";
+    }
+    return CheckAttached(module, block, folder);
+}
+
 std::string CheckCliText(std::span<const std::uint8_t> input) {
     std::u16string const narrow(input.begin(), input.end());
     for (std::u16string const& text : {narrow, Units(input)}) {
@@ -302,6 +375,30 @@ std::vector<Seed> ModuleSeeds() {
     }
     for (auto const& entry : fs::directory_iterator(QUILLON_TEST_MODULES_DIR)) {
         seeds.emplace_back(entry.path().filename().string(), testsupport::ReadAll(entry.path()));
+    }
+    return seeds;
+}
+
+std::vector<Seed> AttachmentSeeds() {
+    using testsupport::SmallModule;
+    auto withTds = [](Bytes module, std::uint32_t size) {
+        Bytes const block = testsupport::MakeTd32Block(size);
+        module.insert(module.end(), block.begin(), block.end());
+        module.resize(module.size() + 4);
+        testsupport::Put32(module, module.size() - 4, size);
+        return module;
+    };
+    std::vector<Seed> seeds;
+    for (bool const plus : {false, true}) {
+        std::string const kind = plus ? "pe32plus-" : "pe32-";
+        seeds.emplace_back(kind + "room", withTds(SmallModule(plus).SpareHeaders(1).Build().Image, 64));
+        seeds.emplace_back(kind + "room-checksum",
+                           withTds(SmallModule(plus).SpareHeaders(1).Checksum(true).Build().Image, 40));
+        seeds.emplace_back(kind + "few-directories",
+                           withTds(SmallModule(plus).SpareHeaders(3).DirectoryCount(6).Build().Image, 100));
+        seeds.emplace_back(kind + "few-directories-tight",
+                           withTds(SmallModule(plus).SpareHeaders(1).DirectoryCount(6).Build().Image, 100));
+        seeds.emplace_back(kind + "no-room", withTds(SmallModule(plus).Build().Image, 64));
     }
     return seeds;
 }
