@@ -439,7 +439,7 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
-    if (fault::Strike()) return kInvalidHandle;
+    if (fault::Strike(fault::Op::Create, path)) return kInvalidHandle;
     if (creationDisposition < sys::kCreateNew || creationDisposition > kTruncateExisting) {
         FailWith(sys::kErrorInvalidParameter);
         return kInvalidHandle;
@@ -471,7 +471,9 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     }
     bool reportsExisting = existed && (creationDisposition == sys::kCreateAlways || creationDisposition == kOpenAlways);
     FailWith(reportsExisting ? sys::kErrorAlreadyExists : sys::kErrorSuccess);
-    return NewFileHandle(fd);
+    SysHandle const handle = NewFileHandle(fd);
+    fault::Opened(handle, path);
+    return handle;
 }
 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
@@ -512,7 +514,7 @@ bool FindCloseEntry(SysHandle handle) {
 }
 
 bool DeleteFileByPath(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Delete, path)) return false;
     std::string native = WideToUtf8(path);
     if (::unlink(native.c_str()) == 0) return true;
     FailWith(ErrorForPath(errno, native));
@@ -534,7 +536,7 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Move, to)) return false;
     std::string source = WideToUtf8(from), target = WideToUtf8(to);
     struct stat info;
     if (replaceExisting && ::stat(target.c_str(), &info) == 0 && IsReadOnlyFile(info)) {
@@ -547,7 +549,7 @@ bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExist
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     struct stat info;
     if (file == nullptr) return 0xFFFFFFFFu;
@@ -563,7 +565,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::Seek, handle, fault::SeekDistance(distanceLow, distanceHigh))) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     std::int64_t base = 0;
     if (file == nullptr || !BasePosition(file->fd, moveMethod, base)) return kInvalidSetFilePointer;
@@ -579,7 +581,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Read, handle, size)) return false;
     std::uint32_t done = 0;
     if (bytesRead != nullptr) *bytesRead = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -600,7 +602,7 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Write, handle, size)) return false;
     std::uint32_t done = 0;
     if (bytesWritten != nullptr) *bytesWritten = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -621,7 +623,7 @@ bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std:
 }
 
 bool SysSetEndOfFile(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::SetEnd, handle)) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     off_t position = ::lseek(file->fd, 0, SEEK_CUR);
@@ -633,7 +635,7 @@ bool SysSetEndOfFile(SysHandle handle) {
 }
 
 bool SysFlushFileBuffers(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Flush, handle)) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     if (::fsync(file->fd) != 0) {
@@ -648,7 +650,7 @@ bool SysCloseHandle(SysHandle handle) {
     if (file == nullptr) return false;
     // The descriptor is released even when close (or an injected fault)
     // reports an error.
-    const bool injected = fault::Strike();
+    const bool injected = fault::Strike(fault::Op::Close, handle);
     int result = ::close(file->fd);
     int error = errno;
     delete file;
@@ -661,7 +663,7 @@ bool SysCloseHandle(SysHandle handle) {
 }
 
 bool SysFlushFolderOf(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::FlushFolder, path)) return false;
     std::string folder = FolderOf(WideToUtf8(path));
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -706,7 +708,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
-    if (fault::Strike()) return 1;
+    if (fault::Strike(fault::Op::Checksum, path)) return 1;
     return ComputeFileImageChecksum(path, headerSum, checkSum);
 }
 

@@ -141,13 +141,18 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
-    if (fault::Strike()) return kInvalidHandle;
+    if (fault::Strike(fault::Op::Create, path)) return kInvalidHandle;
     auto* security = static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes);
-    if (UseWideApi)
-        return CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
-                           templateFile);
-    return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
-                       templateFile);
+    HANDLE const handle = UseWideApi ? CreateFileW(W(path), desiredAccess, shareMode, security, creationDisposition,
+                                                   flagsAndAttributes, templateFile)
+                                     : CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security,
+                                                   creationDisposition, flagsAndAttributes, templateFile);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();  // ERROR_ALREADY_EXISTS tells a replaced file
+        fault::Opened(handle, path);
+        SetLastError(error);
+    }
+    return handle;
 }
 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
@@ -179,19 +184,19 @@ bool FindNextEntry(SysHandle handle, FindEntry& entry) {
 bool FindCloseEntry(SysHandle handle) { return FindClose(handle) != 0; }
 
 bool DeleteFileByPath(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Delete, path)) return false;
     return (UseWideApi ? DeleteFileW(W(path)) : DeleteFileA(Ansi(path).c_str())) != 0;
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Move, to)) return false;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (UseWideApi) return MoveFileExW(W(from), W(to), flags) != 0;
     return MoveFileExA(Ansi(from).c_str(), Ansi(to).c_str(), flags) != 0;
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     DWORD high = 0;
     DWORD low = GetFileSize(handle, highPart != nullptr ? &high : nullptr);
     if (highPart != nullptr) *highPart = high;
@@ -200,7 +205,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::Seek, handle, fault::SeekDistance(distanceLow, distanceHigh))) return 0xFFFFFFFFu;
     LONG high = distanceHigh != nullptr ? *distanceHigh : 0;
     DWORD low = SetFilePointer(handle, distanceLow, distanceHigh != nullptr ? &high : nullptr, moveMethod);
     if (distanceHigh != nullptr) *distanceHigh = high;
@@ -208,7 +213,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Read, handle, size)) return false;
     DWORD done = 0;
     bool ok = ReadFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesRead != nullptr) *bytesRead = done;
@@ -216,7 +221,7 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Write, handle, size)) return false;
     DWORD done = 0;
     bool ok = WriteFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesWritten != nullptr) *bytesWritten = done;
@@ -224,18 +229,18 @@ bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std:
 }
 
 bool SysSetEndOfFile(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::SetEnd, handle)) return false;
     return SetEndOfFile(handle) != 0;
 }
 
 bool SysFlushFileBuffers(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Flush, handle)) return false;
     return FlushFileBuffers(handle) != 0;
 }
 
 bool SysCloseHandle(SysHandle handle) {
     // An injected failure still releases the handle, as a failed close does.
-    const bool injected = fault::Strike();
+    const bool injected = fault::Strike(fault::Op::Close, handle);
     const DWORD injectedCode = GetLastError();
     const bool closed = CloseHandle(handle) != 0;
     if (injected) SetLastError(injectedCode);
@@ -243,8 +248,8 @@ bool SysCloseHandle(SysHandle handle) {
 }
 
 // Windows keeps the folder entry with the file's own data.
-bool SysFlushFolderOf(const WideString&) {
-    if (fault::Strike()) return false;
+bool SysFlushFolderOf(const WideString& path) {
+    if (fault::Strike(fault::Op::FlushFolder, path)) return false;
     return true;
 }
 
@@ -290,7 +295,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
-    if (fault::Strike()) return 1;
+    if (fault::Strike(fault::Op::Checksum, path)) return 1;
     DWORD header = 0, sum = 0;
     DWORD result;
     if (UseWideApi) {

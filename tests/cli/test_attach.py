@@ -6,9 +6,11 @@ import unittest
 
 import pefile
 
-from quillon import (SHARING, WINE, WINE_RUN, Case, Layout, module, put32, run, summary, u32, with_block)
+from quillon import (SHARING, WINE, WINE_RUN, Case, Layout, module, put32, run, summary, tiny_module, u32,
+                     with_block)
 
 ALREADY = "the module already contains TD32 debug info."
+NO_ROOM = "the module's section table has no room for another section."
 
 
 class Attach(Case):
@@ -28,6 +30,20 @@ class Attach(Case):
         self.assertEqual([self.quillon("-w", mask)[0] for mask in masks], [0, 0])
         for name in names:
             self.assertEqual((self.read(name), self.read(name[:-4] + ".tds")), (stripped[name], tds[name]))
+
+    def test_a_full_section_table_and_a_short_directory_table(self):
+        # 65535 sections: no room for one more, and the batch goes on. Six
+        # data directories and room for one more header: widening the table
+        # moves the sections, and the entry still names the block where it is.
+        block = with_block(size=3000)[-3000:]
+        for name, data in (("a", tiny_module(sections=65535)), ("b", tiny_module(directories=6, plus=True))):
+            self.put(name + ".exe", data)
+            self.put(name + ".tds", block)
+        code, lines = self.quillon("-a", "*.exe")
+        self.assert_module_lines(lines, [("a.exe", NO_ROOM), ("b.exe", "done.")], summary(1, 1))
+        attached = self.read("b.exe")
+        self.assertEqual([self.quillon(*args)[0] for args in (["-w", "b.exe"], ["-a", "b.exe"])], [0, 0])
+        self.assertEqual((self.read("b.exe"), self.read("b.tds")), (attached, block))
 
     def test_a_module_with_a_checksum_gets_a_fresh_one(self):
         self.put("m.dll", module("hellodll64.dll"))  # mingw-w64 stores a CheckSum
@@ -65,7 +81,7 @@ class Attach(Case):
                                                                                    "directory."),
             "certificate data": (signed, block, "the module is signed: attaching debug info would break its signature."),
             "data after its last section": (plain + b"trailing", block, "the module has data after its last section."),
-            "no room for a header": (crowded, block, "the module's section table has no room for another section."),
+            "no room for a header": (crowded, block, NO_ROOM),
             "not a module": (b"MZ" * 100, block, "The file is not a valid Portable Executable file."),
             "a .tds file that is no block": (plain, block[:-1], 'the "m.tds" file does not contain TD32 debug info.'),
             "a .tds file that is too short": (plain, b"FB09FB09\x0c\0\0\0", 'the "m.tds" file does not contain TD32 '

@@ -8,6 +8,7 @@ from quillon import BANNER, EARLIER, FORMAT, SEP, SHARING, USAGE, WINE, Case, mo
 INVALID = BANNER + ["Invalid command-line parameters.", ""] + USAGE + [""]
 SEARCH_ERROR = "An error occurred while searching in the following folder: "
 CREATE_EXISTS = 'unable to create a TDS file, because the "c.tds" file already exists.'
+CLAIMED = 'unable to create a TDS file, because the "%s" file was created for another module in this run.'
 
 
 class CommandLine(Case):
@@ -86,7 +87,48 @@ class ListMode(Case):
             self.assert_module_lines(lines, [("a.dll", "done."), ("c.dll", "done.")] + failures, summary(2, 3))
 
 
+    def test_lists_the_real_run_s_line_where_only_the_run_would_tell(self):
+        # The temporary name beside a .tds name of 252 bytes stays within the
+        # 255-byte limit too; a name that is too long fails in both.
+        for name in ("x" * 248 + ".exe", "y" * 253):
+            self.put("m.exe", with_block())
+            os.rename(self.path("m.exe"), self.path(name))
+            self.assertEqual(self.assert_listed_as_done(name)[0], 0 if name[0] == "x" else 3)
+            self.assertEqual(len(os.listdir(self.dir)), 2 if name[0] == "x" else 3)  # no temporary file left
+        if WINE or os.geteuid() != 0:
+            return  # Windows cannot tell without writing (the manual says so); root may write anywhere
+        os.chmod(self.dir, 0o755)
+        self.put("ro/m.exe", with_block())
+        os.chmod(self.path("ro/m.exe"), 0o666)
+        nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+        code, lines = self.assert_listed_as_done("ro/m.exe", prefix=nobody)
+        self.assert_module_lines(lines, [("ro/m.exe", 'unable to create the "ro/m.tds" file.')], summary(0, 1))
+
+
 class Batch(Case):
+    def test_a_tds_file_made_in_this_run_is_never_replaced(self):
+        # Two modules whose .tds paths name one file, spelled alike or not:
+        # the first one's block stays there, the second module stays as it is.
+        other = "A.dll" if WINE else "a.dll"  # Windows names ignore case
+        blocks = {"a.exe": with_block(size=3000), other: with_block("hellodll64.dll", 4000)}
+        spellings = [{"a.exe": "a.tds", other: other[:-4] + ".tds"}] + [{"./a.exe": "./a.tds", "a.dll": "a.tds"}] * (
+            not WINE)
+        for flags in ((), ("-w",)):
+            for paths in spellings:
+                with self.subTest(flags=flags, paths=paths):
+                    for name in os.listdir(self.dir):
+                        os.remove(self.path(name))
+                    for name, data in blocks.items():
+                        self.put(name, data)
+                    code, lines = self.assert_listed_as_done(*flags, *(["*"] if "a.exe" in paths else paths))
+                    first, later = sorted(paths, key=lambda path: f"{path}: done." not in lines)
+                    self.assert_module_lines(lines, [(first, "done."), (later, CLAIMED % paths[later])], summary(1, 1))
+                    self.assertEqual(code, 2)
+                    first, later = (os.path.basename(path) for path in (first, later))
+                    self.assertEqual(self.read("a.tds"), blocks[first][-len(self.read("a.tds")):])
+                    self.assertIn(len(self.read("a.tds")), (3000, 4000))
+                    self.assertEqual(self.read(later), blocks[later])
+
     def test_masks_give_one_line_a_module_and_the_exit_code_of_the_counts(self):
         good, bad = with_block("hellodll64.dll"), module("hellodll64.dll")
         for name, data in (("a1.dll", good), ("a2.dll", good), ("a10.dll", good), ("b1.dll", bad), ("b2.dll", bad)):

@@ -9,6 +9,10 @@ from quillon import EARLIER, SEP, SHARING, WINE, Case, summary, with_block
 
 NOT_PE = "The file is not a valid Portable Executable file."
 
+FOLDER_NOT_FLUSHED = [
+    'a.exe: unable to flush the folder of the "a.tds" file: the file may not survive',
+    "a power failure, so the module was not changed. The debug information was saved",
+    'to the "a.tds" file.']
 
 class Hostile(Case):
     def setUp(self):
@@ -73,6 +77,26 @@ class Hostile(Case):
         self.assertEqual(self.read("small/a-big.tds"), EARLIER)  # whole until a new one is complete
         self.assertEqual(self.read("small/b-small.tds"), small[-2000:])
         self.assertEqual(sorted(os.listdir(mount)), ["a-big.dll", "a-big.tds", "b-small.dll", "b-small.tds"])
+
+    @unittest.skipIf(WINE, "the shim is for the native program")
+    def test_a_folder_that_cannot_be_flushed(self):
+        # A file system that does not flush folders (EINVAL, ENOTSUP) flushed
+        # the file itself; any other failure keeps the new .tds file, whole,
+        # and leaves the module as it was.
+        data = with_block(size=3000)
+        asan = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        for error, stripped in ((22, True), (95, True), (5, False)):
+            with self.subTest(errno=error):
+                self.put("a.exe", data)
+                self.put("a.tds", EARLIER)
+                code, lines = self.quillon("-w", "a.exe", env={"LD_PRELOAD": os.environ["QUILLON_FSYNC_SHIM"],
+                                                             "QUILLON_FOLDER_FSYNC_ERRNO": str(error),
+                                                             "ASAN_OPTIONS": asan})
+                self.assertEqual(code, 0 if stripped else 3)
+                self.assertEqual(self.read("a.tds"), data[-3000:])
+                self.assertEqual(self.read("a.exe") == data, not stripped)
+                if not stripped:
+                    self.assertEqual(lines[3:-2], FOLDER_NOT_FLUSHED)
 
     def test_a_deep_tree_and_a_folder_link_back_up_it(self):
         bad = self.good[:-4] + b"\0\0\0\0"
