@@ -8,6 +8,7 @@
 
 #include "Exception.h"
 #include "FaultInjection.h"
+#include "ImageChecksum.h"
 #include "SysApi.h"
 #include "WideText.h"
 
@@ -305,6 +306,10 @@ std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* he
         std::string writable = Ansi(path);
         result = MapFileAndCheckSumA(writable.data(), &header, &sum);
     }
+    // A 32-bit process cannot map a module of a gigabyte or more in one
+    // view; the same checksum, read in pieces, needs no mapping.
+    if (result == CHECKSUM_MAP_FAILURE || result == CHECKSUM_MAPVIEW_FAILURE)
+        return ComputeFileImageChecksum(path, headerSum, checkSum);
     if (headerSum != nullptr) *headerSum = header;
     if (checkSum != nullptr) *checkSum = sum;
     return result;

@@ -3,8 +3,11 @@
 // left the module untouched must have done so, and the debug block must
 // never be lost: whenever the module no longer holds it, the .tds file does.
 // The .tds path never holds part of a file, and no temporary file is left.
+// The order of the operations, recorded at the seam, is the one that makes
+// a power cut at any moment safe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -37,7 +40,74 @@ std::uint64_t WithFault(std::uint64_t failingCall, const std::function<void()>& 
     return calls;
 }
 
+using fault::Op;
+using Log = std::vector<fault::Operation>;
+
+Log Recorded(const std::function<bool()>& step) {
+    Log log;
+    fault::Record(&log);
+    EXPECT_TRUE(step());
+    fault::Record(nullptr);
+    return log;
+}
+
+// Where in the log the operations of one kind on one file are (the size of
+// the log for a missing one, which then comes after everything); for writes
+// with a from, only those that land at or beyond it (or before it).
+std::vector<std::size_t> Find(const Log& log, Op kind, const std::u16string& path, std::optional<bool> beyond = {},
+                              std::uint64_t from = 0) {
+    std::vector<std::size_t> at;
+    std::uint64_t position = 0;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].Path != path) continue;
+        position = log[i].Kind == Op::Seek ? log[i].Value : position;
+        if (log[i].Kind == kind && (!beyond || (position >= from) == *beyond)) at.push_back(i);
+        position += log[i].Kind == Op::Write ? log[i].Value : 0;
+    }
+    return at.empty() ? std::vector<std::size_t>{log.size()} : at;
+}
+
 }  // namespace
+
+// Every write of the .tds data, its flush, the move, the folder flush and
+// only then the first change of the module.
+TEST(FaultWalk, AnExtractionMakesTheTdsFileDurableBeforeTheModuleChanges) {
+    TempDir dir;
+    auto const module = Wide(dir.Write("m.exe", SmallModule().Td32Section(MakeTd32Block(300001)).Build().Image));
+    auto const tds = Wide(dir.File("m.tds")), temporary = tds + u".0.tmp";
+    std::u16string message;
+    Log const log = Recorded([&] { return ExtractDebugInfo(module, tds, false, message); });
+    auto const data = Find(log, Op::Write, temporary);
+    ASSERT_GE(data.size(), 3u);  // the block goes in pieces
+    std::size_t const flush = Find(log, Op::Flush, temporary)[0], move = Find(log, Op::Move, tds)[0];
+    std::size_t const folderFlush = Find(log, Op::FlushFolder, tds)[0];
+    std::size_t const moduleChange = std::min(Find(log, Op::Write, module)[0], Find(log, Op::SetEnd, module)[0]);
+    EXPECT_LT(data.back(), flush);
+    EXPECT_LT(flush, move);
+    EXPECT_LT(move, folderFlush);
+    EXPECT_LT(folderFlush, moduleChange);
+    EXPECT_LT(moduleChange, log.size());
+}
+
+// The section data beyond the old end written and flushed before the
+// headers that name it; the .tds file read once.
+TEST(FaultWalk, AnAttachmentFlushesTheBlockBeforeTheHeadersNameIt) {
+    TempDir dir;
+    Bytes const plain = SmallModule().SpareHeaders(1).Build().Image, block = MakeTd32Block(300001, 4);
+    auto const module = Wide(dir.Write("m.exe", plain)), tds = Wide(dir.Write("m.tds", block));
+    std::u16string message;
+    Log const log = Recorded([&] { return AttachDebugInfo(module, tds, message); });
+    auto const data = Find(log, Op::Write, module, true, plain.size());
+    auto const headers = Find(log, Op::Write, module, false, plain.size());
+    auto const flushes = Find(log, Op::Flush, module);
+    ASSERT_GE(data.size(), 3u);  // the block goes in pieces
+    EXPECT_TRUE(std::any_of(flushes.begin(), flushes.end(),
+                            [&](std::size_t flush) { return data.back() < flush && flush < headers.front(); }));
+    EXPECT_LT(headers.front(), log.size());
+    std::uint64_t read = 0;
+    for (std::size_t const i : Find(log, Op::Read, tds)) read += i < log.size() ? log[i].Value : 0;
+    EXPECT_EQ(read, block.size() + 12);  // head and trailer, then the block
+}
 
 TEST(FaultWalk, TheDebugBlockIsNeverLost) {
     struct Scenario {

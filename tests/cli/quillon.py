@@ -64,26 +64,21 @@ def with_block(name="hello64.exe", size=5000, checksum=False, dir_size=1, seed=1
 EARLIER = add_td32_section.td32_block(24, random.Random(9))
 
 
-def tiny_module(sections=2, directories=16, spare=1, plus=False):
-    """A module of the given number of sections, only the last with raw data
-    (512 bytes), and data directories, with room for spare more section
-    headers exactly."""
-    optional = (112 if plus else 96) + 8 * directories
-    table_end = 0x40 + 24 + optional + 40 * (sections + spare)
+def tiny_module(sections=2):
+    """A PE32 module of that many sections, only the last with raw data (512
+    bytes), with room for one more section header."""
+    table_end = 0x40 + 24 + 224 + 40 * (sections + 1)
     first = (table_end + 0x1FF) // 0x200 * 0x200
     pe = first - table_end + 0x40
     data = bytearray(first + 0x200)
     data[0:2], data[0x3C:0x40], data[pe:pe + 4] = b"MZ", struct.pack("<I", pe), b"PE\0\0"
-    struct.pack_into("<HHIIIHH", data, pe + 4, 0x8664 if plus else 0x14C, sections, 0, 0, 0, optional, 0x102)
-    image = 0x1000 * (sections + 1)
-    fields = ("<HBBIIIIIQIIHHHHHHIIIIHHQQQQII" if plus else "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII")
-    values = [0x20B if plus else 0x10B, 2, 0, 0x200, 0, 0, 0x1000, 0x1000] + ([] if plus else [0]) + [
-        0x400000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, image, first, 0, 3, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0,
-        directories]
-    struct.pack_into(fields, data, pe + 24, *values)
+    struct.pack_into("<HHIIIHH", data, pe + 4, 0x14C, sections, 0, 0, 0, 224, 0x102)
+    struct.pack_into("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", data, pe + 24, 0x10B, 2, 0, 0x200, 0, 0, 0x1000, 0x1000, 0,
+                     0x400000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, 0x1000 * (sections + 1), first, 0, 3, 0, 0x100000,
+                     0x1000, 0x100000, 0x1000, 0, 16)
     for i in range(sections):
         raw = (0x200, first) if i == sections - 1 else (0, 0)
-        struct.pack_into("<8sIIII", data, pe + 24 + optional + 40 * i, b".s", 0x1000, 0x1000 * (i + 1), *raw)
+        struct.pack_into("<8sIIII", data, pe + 24 + 224 + 40 * i, b".s", 0x1000, 0x1000 * (i + 1), *raw)
     return bytes(data)
 
 

@@ -48,15 +48,6 @@ class Success(Case):
             self.assertEqual(before[0], 7)
             self.assertIn(b"QuillonTestAdd(2, 3) = 1005", before[1])
 
-    def test_block_larger_than_a_copy_piece_to_a_given_tds_path(self):
-        data = with_block("hellodll64.dll", 9 * 1024 * 1024 + 3)
-        self.put("big.dll", data)
-        os.mkdir(self.path("out"))
-        code, lines = self.quillon("big.dll", "out/saved.dbg")
-        self.assertEqual(code, 0)
-        self.assertEqual(self.read("out/saved.dbg"), data[-(9 * 1024 * 1024 + 3):])
-        self.assertFalse(self.exists("big.tds"))
-
 
 class Refusals(Case):
     def assert_refused(self, data, message, args=("m.exe",), tds="m.tds", tds_before=None):
@@ -115,7 +106,10 @@ class Refusals(Case):
                             tds_before=b"earlier")
         self.assertEqual(self.read("ro.tds"), EARLIER)
         # -w replaces an earlier .tds file only: not a program (a DOS one is no module) nor any other file.
-        for name, other in (("dos.exe", b"MZ" + bytes(62)), ("notes.txt", b"notes" * 10)):
+        others = [("dos.exe", b"MZ" + bytes(62)), ("notes.txt", b"notes" * 10)]
+        if WINE:  # elsewhere a module as the second name is taken for a second module
+            others.append(("b.dll", module("hellodll64.dll")))
+        for name, other in others:
             self.put(name, other)
             self.assert_refused(data, f'unable to create a TDS file, because the "{name}" file is not a TDS file and '
                                       'cannot be replaced.', args=("-w", "m.exe", name), tds_before=b"earlier")
@@ -125,10 +119,6 @@ class Refusals(Case):
                             tds_before=b"earlier")
         if not WINE:
             return  # elsewhere a second argument that is a module is taken for one a shell expanded
-        self.put("b.dll", module("hellodll64.dll"))
-        self.assert_refused(data, 'unable to create a TDS file, because the "b.dll" file is not a TDS file and cannot '
-                                  'be replaced.', args=("-w", "m.exe", "b.dll"), tds_before=b"earlier")
-        self.assertEqual(self.read("b.dll"), module("hellodll64.dll"))
         os.link(self.path("m.exe"), self.path("hard.tds"))
         for same in ["m.exe", f".{SEP}m.exe", "hard.tds", "M.EXE"]:
             self.assert_refused(data, f'unable to create a TDS file, because the "{same}" file is the module itself.',
@@ -142,12 +132,6 @@ class Refusals(Case):
         self.assert_module_lines(lines, [("x.tds", 'unable to create a TDS file, because the "x.tds" file is the '
                                                    'module itself.')], summary(0, 1))
         self.assertEqual(self.read("x.tds"), data)
-
-    def test_a_second_run_keeps_what_the_first_wrote(self):
-        self.put("m.exe", with_block())
-        self.assertEqual(self.quillon("-w", "m.exe")[0], 0)
-        tds, stripped = self.read("m.tds"), self.read("m.exe")
-        self.assert_refused(stripped, FORMAT, args=("-w", "m.exe"), tds_before=tds)
 
 
 if __name__ == "__main__":

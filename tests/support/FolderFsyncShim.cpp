@@ -1,6 +1,6 @@
-// Loaded with LD_PRELOAD into the native program: fsync of a folder fails
-// with the errno in QUILLON_FOLDER_FSYNC_ERRNO, as on file systems that do
-// not flush folders (EINVAL) or that fail to (EIO). Files flush as usual.
+// Preloaded into the native program: fsync of a folder fails with the errno
+// in QUILLON_FOLDER_FSYNC_ERRNO, as on file systems that do not flush
+// folders (EINVAL) or fail to (EIO). Files flush as usual.
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -9,11 +9,10 @@
 
 extern "C" int fsync(int fd) {
     struct stat info;
-    const char* error = std::getenv("QUILLON_FOLDER_FSYNC_ERRNO");
-    if (error != nullptr && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (const char* error = std::getenv("QUILLON_FOLDER_FSYNC_ERRNO");
+        error && !::fstat(fd, &info) && S_ISDIR(info.st_mode)) {
         errno = std::atoi(error);
         return -1;
     }
-    auto const real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
-    return real(fd);
+    return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
