@@ -43,14 +43,6 @@ std::uint64_t WithFault(std::uint64_t failingCall, const std::function<void()>& 
 using fault::Op;
 using Log = std::vector<fault::Operation>;
 
-Log Recorded(const std::function<bool()>& step) {
-    Log log;
-    fault::Record(&log);
-    EXPECT_TRUE(step());
-    fault::Record(nullptr);
-    return log;
-}
-
 // Where in the log the operations of one kind on one file are (the size of
 // the log for a missing one, which then comes after everything); for writes
 // with a from, only those that land at or beyond it (or before it).
@@ -67,21 +59,14 @@ std::vector<std::size_t> Find(const Log& log, Op kind, const std::u16string& pat
     return at.empty() ? std::vector<std::size_t>{log.size()} : at;
 }
 
-}  // namespace
-
 // Every write of the .tds data, its flush, the move, the folder flush and
 // only then the first change of the module.
-TEST(FaultWalk, AnExtractionMakesTheTdsFileDurableBeforeTheModuleChanges) {
-    TempDir dir;
-    auto const module = Wide(dir.Write("m.exe", SmallModule().Td32Section(MakeTd32Block(300001)).Build().Image));
-    auto const tds = Wide(dir.File("m.tds")), temporary = tds + u".0.tmp";
-    std::u16string message;
-    Log const log = Recorded([&] { return ExtractDebugInfo(module, tds, false, message); });
-    auto const data = Find(log, Op::Write, temporary);
-    ASSERT_GE(data.size(), 3u);  // the block goes in pieces
-    std::size_t const flush = Find(log, Op::Flush, temporary)[0], move = Find(log, Op::Move, tds)[0];
+void ExpectDurableBeforeTheModuleChanges(const Log& log, const std::u16string& module, const std::u16string& tds) {
+    auto const data = Find(log, Op::Write, tds + u".0.tmp");
+    std::size_t const flush = Find(log, Op::Flush, tds + u".0.tmp")[0], move = Find(log, Op::Move, tds)[0];
     std::size_t const folderFlush = Find(log, Op::FlushFolder, tds)[0];
     std::size_t const moduleChange = std::min(Find(log, Op::Write, module)[0], Find(log, Op::SetEnd, module)[0]);
+    EXPECT_GE(data.size(), 3u);  // the block goes in pieces
     EXPECT_LT(data.back(), flush);
     EXPECT_LT(flush, move);
     EXPECT_LT(move, folderFlush);
@@ -89,25 +74,7 @@ TEST(FaultWalk, AnExtractionMakesTheTdsFileDurableBeforeTheModuleChanges) {
     EXPECT_LT(moduleChange, log.size());
 }
 
-// The section data beyond the old end written and flushed before the
-// headers that name it; the .tds file read once.
-TEST(FaultWalk, AnAttachmentFlushesTheBlockBeforeTheHeadersNameIt) {
-    TempDir dir;
-    Bytes const plain = SmallModule().SpareHeaders(1).Build().Image, block = MakeTd32Block(300001, 4);
-    auto const module = Wide(dir.Write("m.exe", plain)), tds = Wide(dir.Write("m.tds", block));
-    std::u16string message;
-    Log const log = Recorded([&] { return AttachDebugInfo(module, tds, message); });
-    auto const data = Find(log, Op::Write, module, true, plain.size());
-    auto const headers = Find(log, Op::Write, module, false, plain.size());
-    auto const flushes = Find(log, Op::Flush, module);
-    ASSERT_GE(data.size(), 3u);  // the block goes in pieces
-    EXPECT_TRUE(std::any_of(flushes.begin(), flushes.end(),
-                            [&](std::size_t flush) { return data.back() < flush && flush < headers.front(); }));
-    EXPECT_LT(headers.front(), log.size());
-    std::uint64_t read = 0;
-    for (std::size_t const i : Find(log, Op::Read, tds)) read += i < log.size() ? log[i].Value : 0;
-    EXPECT_EQ(read, block.size() + 12);  // head and trailer, then the block
-}
+}  // namespace
 
 TEST(FaultWalk, TheDebugBlockIsNeverLost) {
     struct Scenario {
@@ -132,8 +99,12 @@ TEST(FaultWalk, TheDebugBlockIsNeverLost) {
         };
         auto const npos = std::u16string::npos;
         bool ok = false;
+        Log log;
+        fault::Record(&log);
         std::uint64_t const calls = run(0, ok);
+        fault::Record(nullptr);
         ASSERT_TRUE(ok) << WideToUtf8(message);
+        ExpectDurableBeforeTheModuleChanges(log, Wide(module), Wide(tds));
         ASSERT_EQ(ReadIfAny(tds), block);
         Bytes const stripped = ReadAll(module);
         ASSERT_GT(calls, 10u);
@@ -188,9 +159,10 @@ TEST(FaultWalk, AFileThatAppearsAtTheTdsPathIsNotReplacedWithoutOverwrite) {
 }
 
 // An attachment writes the block beyond the end of the module and flushes
-// it before the headers name it: cut off before, the module reads as it was.
+// it before the headers name it: cut off before, the module reads as it
+// was. The .tds file is read once.
 TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
-    Bytes const block = MakeTd32Block(70001, 3);
+    Bytes const block = MakeTd32Block(300001, 3);
     Bytes const plain = SmallModule().SpareHeaders(1).Checksum(true).Build().Image;
     TempDir dir;
     auto const module = dir.File("m.exe"), tds = dir.Write("m.tds", block);
@@ -201,9 +173,22 @@ TEST(FaultWalk, AnAttachmentThatFailsLeavesAModuleThatReadsAsBefore) {
         return WithFault(failingCall, [&] { ok = AttachDebugInfo(Wide(module), Wide(tds), message); });
     };
     bool ok = false;
+    Log log;
+    fault::Record(&log);
     std::uint64_t const calls = attach(0, ok);
+    fault::Record(nullptr);
     ASSERT_TRUE(ok) << WideToUtf8(message);
     Bytes const attached = ReadAll(module);
+    auto const data = Find(log, Op::Write, Wide(module), true, plain.size());
+    auto const headers = Find(log, Op::Write, Wide(module), false, plain.size());
+    auto const flushes = Find(log, Op::Flush, Wide(module));
+    EXPECT_GE(data.size(), 3u);  // the block goes in pieces
+    EXPECT_TRUE(std::any_of(flushes.begin(), flushes.end(),
+                            [&](std::size_t flush) { return data.back() < flush && flush < headers.front(); }));
+    EXPECT_LT(headers.front(), log.size());
+    std::uint64_t read = 0;
+    for (std::size_t const i : Find(log, Op::Read, Wide(tds))) read += i < log.size() ? log[i].Value : 0;
+    EXPECT_EQ(read, block.size() + 12);  // head and trailer, then the block
     int cutBeforeTheHeaders = 0;
     for (std::uint64_t n = 1; n <= calls; ++n) {
         SCOPED_TRACE("failing call " + std::to_string(n));

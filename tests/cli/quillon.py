@@ -184,8 +184,7 @@ class Case(unittest.TestCase):
         self.assertEqual(sorted(module_lines(lines)), sorted(f"{p.replace('/', SEP)}: {m}" for p, m in expected))
 
     def assert_listed_as_done(self, *args, prefix=()):
-        """-n gives the lines and the exit code of the real run that follows
-        it, "would move" for "done.", and changes nothing."""
+        """-n changes nothing and gives the real run's lines ("done." for "would move") and exit code."""
         before = self.state()
         listed = self.quillon("-n", *args, prefix=prefix)
         self.assertEqual(self.state(), before)
@@ -198,8 +197,7 @@ class Case(unittest.TestCase):
 
 
 def module_lines(lines):
-    """The lines between the banner and the summary, the continuation lines
-    of a wrapped message joined back on."""
+    """The lines between the banner and the summary, wrapped ones joined back."""
     found = []
     for line in lines[3:-2]:
         if found and ": " not in line:

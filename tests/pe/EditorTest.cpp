@@ -402,16 +402,6 @@ TEST_F(Editor, UnalignedSectionMovesWithItsPointersAndKeepsTheTrailingData) {
     EXPECT_EQ(after.Image.size(), 0x9F7u + 0x33);
 }
 
-namespace {
-// A section's data given piece by piece, as the write-back asks for it.
-TSectionDataSource Feed(Bytes bytes) {
-    return [bytes](std::uint32_t offset, void* buffer, std::uint32_t size) {
-        std::copy_n(bytes.begin() + offset, size, static_cast<std::uint8_t*>(buffer));
-        return true;
-    };
-}
-}  // namespace
-
 // A section is appended where the layout ends, with room for its header
 // before the first section's data and no data after the last section.
 TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
@@ -419,11 +409,15 @@ TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
     header.Name = {'.', 'n', 'e', 'w'};
     header.VirtualAddress = 0x4000;
     header.VirtualSize = header.SizeOfRawData = 0x123;
+    auto const feed = [data = Pattern(0x123, 5)](std::uint32_t offset, void* buffer, std::uint32_t size) {
+        std::copy_n(data.begin() + offset, size, static_cast<std::uint8_t*>(buffer));
+        return true;  // the section's data, piece by piece
+    };
     for (bool checksum : {false, true}) {
         ModuleView const before = SmallModule().SpareHeaders(1).Checksum(checksum).Build();
         ASSERT_TRUE(Open(before.Image));
         EXPECT_THROW(editor.AddSection(header, {}), Exception);
-        ASSERT_TRUE(editor.AddSection(header, Feed(Pattern(0x123, 5))));
+        ASSERT_TRUE(editor.AddSection(header, feed));
         ModuleView const after = Written();
         ASSERT_EQ(after.NumberOfSections, 4);
         EXPECT_EQ(after.Sections[3].PointerToRawData, before.Image.size());
@@ -442,7 +436,7 @@ TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
           std::pair{SmallModule().SpareHeaders(1).Trailing(Bytes(3, 1)).Build().Image, SDataAfterLastSection}}) {
         ASSERT_TRUE(Open(image));
         header.VirtualAddress = 0x100000;
-        EXPECT_FALSE(editor.AddSection(header, Feed(Pattern(0x123, 5))));
+        EXPECT_FALSE(editor.AddSection(header, feed));
         EXPECT_EQ(editor.GetLastErrorText(), reason);
         EXPECT_TRUE(editor.Close(true));
         EXPECT_EQ(ReadAll(path), image);

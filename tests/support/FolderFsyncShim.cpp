@@ -1,6 +1,5 @@
 // Preloaded into the native program: fsync of a folder fails with the errno
-// in QUILLON_FOLDER_FSYNC_ERRNO, as on file systems that do not flush
-// folders (EINVAL) or fail to (EIO). Files flush as usual.
+// in QUILLON_FOLDER_FSYNC_ERRNO (EINVAL: no folder flush; EIO: a failed one).
 #include <dlfcn.h>
 #include <sys/stat.h>
 
