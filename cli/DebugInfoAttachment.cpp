@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
 
 #include "DebugInfoExtraction.h"
 #include "SysApi.h"
+#include "TdsInput.h"
 #include "Td32Block.h"
 #include "TextFormat.h"
 #include "WideText.h"
@@ -16,37 +16,22 @@ namespace {
 
 constexpr std::uint32_t kSectionCharacteristics = 0x40000040;  // initialized data, readable
 constexpr std::uint32_t kEntryAndPadding = kDebugEntrySize + 4;
+constexpr std::int32_t kMaxSections = 0xFFFF;  // NumberOfSections is 16 bits
 
-using Bytes = std::vector<std::uint8_t>;
-
-// The whole .tds file, which must be one TD32 block.
-bool ReadTdsBlock(const std::u16string& tdsPath, Bytes& block, std::u16string& errorText) {
+// The .tds file must be one TD32 block, small enough to go into a section
+// with its debug directory entry. It stays open until the write-back has
+// streamed the block into the module.
+bool OpenTds(TdsInput& tds, const std::u16string& tdsPath, std::u16string& errorText) {
     if (!IsExistingFile(tdsPath)) {
         errorText = FormatText(msg::TdsMissing, {tdsPath});
         return false;
     }
-    SysHandle const file = CreateFileByPath(tdsPath, sys::kGenericRead, sys::kFileShareRead, nullptr,
-                                            sys::kOpenExisting, sys::kFileAttributeNormal, nullptr);
-    std::uint32_t high = 0;
-    SysSetLastError(0);
-    std::uint32_t const size = file == kInvalidHandle ? 0 : SysGetFileSize(file, &high);
-    bool read = file != kInvalidHandle && !(size == 0xFFFFFFFFu && SysGetLastError() != 0);
-    if (read && high == 0 && size >= kMinimumBlockSize) {  // the file was just opened: read from its start
-        block.resize(size);
-        std::uint32_t done = 0;
-        read = SysReadFile(file, block.data(), size, &done) && done == size;
-    }
-    if (file != kInvalidHandle) SysCloseHandle(file);
-    if (!read) {
+    TdsInput::Content const content = tds.Open(tdsPath);
+    if (content == TdsInput::Content::Unreadable)
         errorText = FormatText(msg::TdsReadFailed, {tdsPath});
-        return false;
-    }
-    if (block.empty() || !IsTd32Block(ReadLe32(block, 0), ReadLe32(block, size - 8), ReadLe32(block, size - 4), size) ||
-        size > 0xFFFFFFFFu - kEntryAndPadding) {
+    else if (content != TdsInput::Content::Td32Block || tds.Size() > 0xFFFFFFFFu - kEntryAndPadding)
         errorText = FormatText(msg::TdsNotTd32, {tdsPath});
-        return false;
-    }
-    return true;
+    return errorText.empty();
 }
 
 bool EndsWithTd32Block(TkvPEFileUtils& editor) {
@@ -81,46 +66,54 @@ std::u16string ModuleRefusal(TkvPEFileUtils& editor) {
 
 // The section as linkers write it, starting where the module ends, at the
 // next section alignment after the last section; false when that lies
-// beyond 4 GiB.
-bool DebugSection(TkvPEFileUtils& editor, const Bytes& block, TImageSectionHeader& section, Bytes& raw) {
+// beyond 4 GiB. Its raw data: the debug directory entry naming the block, 4
+// zero bytes, then the block streamed from the .tds file.
+bool DebugSection(TkvPEFileUtils& editor, TdsInput& tds, TImageSectionHeader& section, TSectionDataSource& source) {
     TImageSectionHeader const last = editor.GetSectionHeader(editor.GetSectionCount() - 1);
     std::uint64_t const alignment = editor.GetSectionAlignment();
     std::uint64_t const start =
         (std::uint64_t{last.VirtualAddress} + std::max(last.MappedSize(), 1u) + alignment - 1) / alignment * alignment;
-    if (start + block.size() + kEntryAndPadding > 0xFFFFFFFFu) return false;
+    auto const blockSize = static_cast<std::uint32_t>(tds.Size());
+    if (start + blockSize + kEntryAndPadding > 0xFFFFFFFFu) return false;
     section.Name = {'.', 'd', 'e', 'b', 'u', 'g', 0, 0};
     section.VirtualAddress = static_cast<std::uint32_t>(start);
-    section.VirtualSize = section.SizeOfRawData = static_cast<std::uint32_t>(block.size()) + kEntryAndPadding;
+    section.VirtualSize = section.SizeOfRawData = blockSize + kEntryAndPadding;
     section.Characteristics = kSectionCharacteristics;
     TImageDebugDirectory entry;
-    entry.SizeOfData = static_cast<std::uint32_t>(block.size());
+    entry.SizeOfData = blockSize;
     entry.AddressOfRawData = section.VirtualAddress + kEntryAndPadding;
     entry.PointerToRawData = editor.GetLayoutEnd() + kEntryAndPadding;
+    std::array<std::uint8_t, kEntryAndPadding> head{};
     auto const entryBytes = entry.ToBytes();
-    raw.assign(entryBytes.begin(), entryBytes.end());
-    raw.resize(kEntryAndPadding);
-    raw.insert(raw.end(), block.begin(), block.end());
+    std::copy(entryBytes.begin(), entryBytes.end(), head.begin());
+    source = [head, &tds](std::uint32_t offset, void* buffer, std::uint32_t size) {
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        for (; offset < kEntryAndPadding && size != 0; --size) *out++ = head[offset++];
+        return size == 0 || tds.Read(offset - kEntryAndPadding, out, size);
+    };
     return true;
 }
 
-// Every check of an attachment, and the change in the editor's model.
-bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-             std::uint32_t& blockSize, std::u16string& errorText) {
-    Bytes block;
-    if (!ReadTdsBlock(tdsPath, block, errorText)) return false;
+// Every check of an attachment, and the change in the editor's model; tds
+// must stay open until the module is written back.
+bool Prepare(TkvPEFileUtils& editor, TdsInput& tds, const std::u16string& modulePath, const std::u16string& tdsPath,
+             std::u16string& errorText) {
+    if (!OpenTds(tds, tdsPath, errorText)) return false;
     if (!editor.Open(modulePath, false)) {
         errorText = EditorText(editor);
         return false;
     }
     errorText = ModuleRefusal(editor);
     if (!errorText.empty()) return false;
-    Bytes raw;
+    // A short data directory table is widened before the section is placed:
+    // widening can move the sections, and the entry must name the block
+    // where it ends up.
+    if (editor.GetDataDirectoryCount() <= kDebugDirectoryIndex)
+        editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{});
+    TSectionDataSource source;
     TImageSectionHeader section;
-    if (!DebugSection(editor, block, section, raw)) {
-        errorText = std::u16string(msg::NoRoomForSection);
-        return false;
-    }
-    if (!editor.AddSection(section, std::move(raw))) {
+    if (editor.GetSectionCount() >= kMaxSections || !DebugSection(editor, tds, section, source) ||
+        !editor.AddSection(section, std::move(source))) {
         errorText = std::u16string(msg::NoRoomForSection);
         return false;
     }
@@ -129,7 +122,6 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
         errorText = EditorText(editor);
         return false;
     }
-    blockSize = static_cast<std::uint32_t>(block.size());
     return true;
 }
 
@@ -137,9 +129,9 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
 
 bool AttachDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, std::u16string& errorText) {
     errorText.clear();
+    TdsInput tds;
     TkvPEFileUtils editor;
-    std::uint32_t blockSize = 0;
-    if (!Prepare(editor, modulePath, tdsPath, blockSize, errorText)) return false;
+    if (!Prepare(editor, tds, modulePath, tdsPath, errorText)) return false;
     if (editor.Close(true)) return true;
     errorText = EditorText(editor);
     if (editor.WriteStarted()) errorText += u" " + FormatText(msg::DebugInfoStillInTds, {tdsPath});
@@ -149,6 +141,9 @@ bool AttachDebugInfo(const std::u16string& modulePath, const std::u16string& tds
 bool CheckAttachDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, std::uint32_t& blockSize,
                           std::u16string& errorText) {
     errorText.clear();
+    TdsInput tds;
     TkvPEFileUtils editor;
-    return Prepare(editor, modulePath, tdsPath, blockSize, errorText);
+    if (!Prepare(editor, tds, modulePath, tdsPath, errorText)) return false;
+    blockSize = static_cast<std::uint32_t>(tds.Size());
+    return true;
 }

@@ -4,9 +4,11 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "SysApi.h"
+#include "TdsInput.h"
 #include "Td32Block.h"
 #include "TextFormat.h"
 #include "WideText.h"
@@ -15,11 +17,6 @@
 
 namespace {
 
-// The block is copied in pieces of this size: memory stays bounded for a
-// block of any size, and a piece that fits in the processor's caches is not
-// carried through main memory twice more (measured here: 64 KiB to 1 MiB
-// copy at the speed of a plain pread/write loop, 4 MiB pieces at half).
-constexpr std::uint32_t kCopyChunkSize = 128u << 10;
 // A larger FileAlignment lets a write-back place raw data gigabytes away.
 constexpr std::uint32_t kLargestFileAlignment = 0x10000;
 // Names tried for the temporary file beside the .tds path.
@@ -31,6 +28,7 @@ struct DebugBlock {
     std::uint32_t Size = 0;   // B
     int SectionIndex = -1;
     std::uint32_t DirectoryRva = 0;  // 0 when directory 6 is left as it is
+    std::int32_t DirectoryEntries = 0;
 };
 
 enum class Check { Ok, EditorFailure, FormatFailure };
@@ -66,9 +64,56 @@ bool BlockSitsInSection(TkvPEFileUtils& editor, DebugBlock& block) {
     const TImageDataDirectory directory = editor.GetDataDirectory(kDebugDirectoryIndex);
     block.DirectoryRva = directory.RVA;
     if (directory.RVA == 0) return true;
-    const std::uint64_t directoryEnd = std::uint64_t{directory.RVA} + std::uint64_t{kDebugEntrySize} * directory.Size;
+    // The editor's reading of the directory's Size, as its fix-ups use it.
+    block.DirectoryEntries = editor.GetDebugDirectoryCount();
+    const std::uint64_t directoryEnd =
+        std::uint64_t{directory.RVA} + std::uint64_t{kDebugEntrySize} * block.DirectoryEntries;
     const std::uint64_t sectionEnd = std::uint64_t{section.VirtualAddress} + section.MappedSize();
-    return section.VirtualAddress <= directory.RVA && directoryEnd <= sectionEnd;
+    return block.DirectoryEntries >= 0 && section.VirtualAddress <= directory.RVA && directoryEnd <= sectionEnd;
+}
+
+// A debug directory entry that names the block and nothing else.
+bool DescribesBlock(std::span<const std::uint8_t> bytes, const DebugBlock& block, std::uint32_t blockRva) {
+    const TImageDebugDirectory entry = TImageDebugDirectory::Read(bytes);
+    return entry.SizeOfData == block.Size && entry.PointerToRawData == block.Start &&
+           (entry.AddressOfRawData == 0 || entry.AddressOfRawData == blockRva);
+}
+
+// Before the block the section may hold only debug directory entries that
+// name the block, and zeros: anything else would be lost with the section.
+// The entries are those of directory 6 or, where no directory names them,
+// one at the section's start.
+bool OnlyTheBlockInSection(TkvPEFileUtils& editor, const DebugBlock& block) {
+    const TImageSectionHeader section = editor.GetSectionHeader(block.SectionIndex);
+    const std::uint32_t before = block.Start - section.PointerToRawData;
+    const std::uint32_t blockRva = section.VirtualAddress + before;
+    const std::uint64_t entriesAt = block.DirectoryRva != 0 ? block.DirectoryRva - section.VirtualAddress : 0;
+    const std::uint64_t entriesEnd = block.DirectoryRva != 0
+                                         ? entriesAt + std::uint64_t{kDebugEntrySize} * block.DirectoryEntries
+                                         : (before >= kDebugEntrySize ? kDebugEntrySize : 0);
+    if (entriesEnd > before) return false;
+    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::min(before, kCopyChunkSize));
+    std::array<std::uint8_t, kDebugEntrySize> entry{};
+    for (std::uint32_t done = 0; done < before;) {
+        const std::uint32_t piece = std::min(before - done, kCopyChunkSize);
+        if (!editor.ReadFileData(buffer.get(), piece, std::int64_t{section.PointerToRawData} + done, false))
+            return false;
+        for (std::uint32_t i = 0; i < piece; ++i) {
+            const std::uint64_t at = done + i;
+            if (at < entriesAt || at >= entriesEnd) {
+                if (buffer[i] != 0) return false;
+                continue;
+            }
+            entry[(at - entriesAt) % kDebugEntrySize] = buffer[i];
+            if ((at - entriesAt) % kDebugEntrySize == kDebugEntrySize - 1 && !DescribesBlock(entry, block, blockRva)) {
+                // Unnamed, the bytes at the start need not be an entry: zeros do.
+                if (block.DirectoryRva != 0 || std::any_of(entry.begin(), entry.end(), [](auto b) { return b != 0; }))
+                    return false;
+            }
+        }
+        done += piece;
+    }
+    return true;
 }
 
 // Reads the trailer, the size word and the head signature, and finds the
@@ -86,7 +131,7 @@ Check LocateDebugBlock(TkvPEFileUtils& editor, DebugBlock& block) {
     // the section for it would throw away the rest of the section's data.
     if (!IsTd32Block(head, trailer, block.Size, block.Size)) return Check::FormatFailure;
     block.SectionIndex = FindDebugSection(editor);
-    return BlockSitsInSection(editor, block) ? Check::Ok : Check::FormatFailure;
+    return BlockSitsInSection(editor, block) && OnlyTheBlockInSection(editor, block) ? Check::Ok : Check::FormatFailure;
 }
 
 // The checks that need no module: a .tds path that is the module itself,
@@ -96,30 +141,49 @@ std::optional<std::u16string> RefuseTdsPath(const std::u16string& modulePath, co
     if (SysIsSameFile(modulePath, tdsPath)) return FormatText(msg::TdsIsTheModule, {tdsPath});
     if (!IsExistingFile(tdsPath)) return std::nullopt;
     if (!overwrite) return FormatText(msg::TdsExists, {tdsPath});
-    // A shell can expand "*.dll" into two names, handing the second module
-    // over as the .tds path: replacing it would destroy a module.
-    if (IsPeModule(tdsPath)) return FormatText(msg::TdsIsAModule, {tdsPath});
+    // -w replaces an earlier .tds file only: a shell can expand "*.exe" into
+    // two names, handing the second program over as the .tds path.
+    if (!IsReplaceableTds(tdsPath)) return FormatText(msg::TdsNotReplaceable, {tdsPath});
     return std::nullopt;
 }
 
 // What creating the .tds file would meet without creating it: a folder at
-// its path, no folder for it, or a read-only file that is not replaced.
+// its path, a read-only file that is not replaced, a name the file system
+// refuses, or a folder that is missing or that the user may not write to.
 bool TdsFileCreatable(const std::u16string& tdsPath) {
     const std::uint32_t attributes = GetPathAttributes(tdsPath);
-    if (attributes != sys::kInvalidFileAttributes)
-        return (attributes & (sys::kFileAttributeDirectory | sys::kFileAttributeReadOnly)) == 0;
+    if (attributes == sys::kInvalidFileAttributes
+            ? SysGetLastError() != sys::kErrorFileNotFound
+            : (attributes & (sys::kFileAttributeDirectory | sys::kFileAttributeReadOnly)) != 0)
+        return false;
     const std::u16string folder = ExtractFolderPart(tdsPath);
-    const std::uint32_t folderAttributes = folder.empty() ? sys::kFileAttributeDirectory : GetPathAttributes(folder);
-    return folderAttributes != sys::kInvalidFileAttributes && (folderAttributes & sys::kFileAttributeDirectory) != 0;
+    return SysMayCreateFilesIn(folder.empty() ? u"." : folder);
+}
+
+// The name of temporary file number index beside path: the .tds name with
+// ".<index>.tmp" added, the name shortened where needed so that it stays
+// within the 255 bytes a file system allows whenever the .tds name does.
+std::u16string TemporaryName(const std::u16string& path, int index) {
+    constexpr std::size_t kNameLimit = 255;  // bytes of UTF-8, the strictest count
+    const std::u16string suffix = u"." + IntToText(index) + u".tmp";
+    std::u16string name = ExtractNamePart(path);
+    const std::u16string folder = path.substr(0, path.size() - name.size());
+    while (!name.empty() && WideToUtf8(name + suffix).size() > kNameLimit) {
+        name.pop_back();
+        if (!name.empty() && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();  // half a pair
+    }
+    return folder + name + suffix;
 }
 
 // The .tds file of one call. It is written under a temporary name beside
 // its path and moved into place in one step once it is complete and on
 // disk, so that no reader ever sees part of it and an earlier file stays
-// whole until then. Whatever is not kept is deleted again.
+// whole until then. Once moved, it is taken away again only where the path
+// was free before and the module keeps its block; the temporary file is
+// always deleted.
 class TdsOutput {
 public:
-    enum class Placed { Done, Exists, CreateFailed, WriteFailed };
+    enum class Placed { Done, Exists, CreateFailed, WriteFailed, FolderNotFlushed };
 
     explicit TdsOutput(const std::u16string& path) : path_(path) {}
     TdsOutput(const TdsOutput&) = delete;
@@ -128,7 +192,7 @@ public:
 
     bool Create() {
         for (int i = 0; i < kTemporaryNames; ++i) {
-            temporary_ = path_ + u"." + IntToText(i) + u".tmp";
+            temporary_ = TemporaryName(path_, i);
             handle_ = CreateFileByPath(temporary_, sys::kGenericWrite, 0, nullptr, sys::kCreateNew,
                                        sys::kFileAttributeNormal, nullptr);
             if (handle_ != kInvalidHandle) return true;
@@ -150,6 +214,7 @@ public:
         ok = SysCloseHandle(handle_) && ok;
         handle_ = kInvalidHandle;
         if (!ok) return Placed::WriteFailed;
+        const bool earlier = IsExistingFile(path_);
         if (!SysMoveFile(temporary_, path_, replaceExisting)) {
             const std::uint32_t error = SysGetLastError();
             return error == sys::kErrorAlreadyExists || error == sys::kErrorFileExists ? Placed::Exists
@@ -157,10 +222,17 @@ public:
         }
         temporary_.clear();
         moved_ = true;
-        return SysFlushFolderOf(path_) ? Placed::Done : Placed::WriteFailed;
+        // An earlier file is gone now: the new one, whole and flushed, stays
+        // in its place whatever happens to the module.
+        keep_ = earlier;
+        if (SysFlushFolderOf(path_)) return Placed::Done;
+        keep_ = true;
+        return Placed::FolderNotFlushed;
     }
 
     void Keep() { keep_ = true; }
+    // True when the file at the .tds path is this call's and stays there.
+    bool Kept() const { return moved_ && keep_; }
 
 private:
     void Discard() {
@@ -237,6 +309,8 @@ bool SaveBlock(TkvPEFileUtils& editor, const DebugBlock& block, TdsOutput& outpu
         errorText = FormatText(msg::TdsCreateFailed, {tdsPath});
     else if (placed == TdsOutput::Placed::WriteFailed)
         errorText = std::u16string(msg::TdsWriteFailed);
+    else if (placed == TdsOutput::Placed::FolderNotFlushed)
+        errorText = FormatText(msg::FolderFlushFailed, {tdsPath}) + u" " + FormatText(msg::DebugInfoKept, {tdsPath});
     return placed == TdsOutput::Placed::Done;
 }
 
@@ -260,27 +334,31 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
 // One extraction. The module is checked before the .tds file is created, so
 // a module that fails leaves an existing .tds file alone.
 bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-                       bool overwrite, std::u16string& errorText) {
+                       bool overwrite, std::u16string& errorText, bool& tdsKept) {
     DebugBlock block;
     if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText)) return false;
     TdsOutput output(tdsPath);
-    if (!SaveBlock(editor, block, output, tdsPath, overwrite, errorText)) return false;
+    const bool saved = SaveBlock(editor, block, output, tdsPath, overwrite, errorText);
+    tdsKept = output.Kept();
+    if (!saved) return false;
     try {
         if (editor.Close(true)) {
             output.Keep();
+            tdsKept = true;
             return true;
         }
     } catch (...) {
         if (editor.WriteStarted()) output.Keep();
+        tdsKept = output.Kept();
         throw;
     }
     // The block stays in the .tds file whenever the module may no longer
-    // hold it; only a module left as it was lets the file go.
+    // hold it, or an earlier file had to make room for it; only a module
+    // left as it was lets a file at a free path go.
     errorText = EditorText(editor);
-    if (editor.WriteStarted()) {
-        output.Keep();
-        errorText += u" " + FormatText(msg::DebugInfoKept, {tdsPath});
-    }
+    if (editor.WriteStarted()) output.Keep();
+    tdsKept = output.Kept();
+    if (tdsKept) errorText += u" " + FormatText(msg::DebugInfoKept, {tdsPath});
     return false;
 }
 
@@ -304,13 +382,17 @@ bool IsPeModule(const std::u16string& path) {
 }
 
 bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
-                      std::u16string& errorText) {
+                      std::u16string& errorText, bool* tdsKept) {
     errorText.clear();
     TkvPEFileUtils editor;
+    bool kept = false;
     try {
-        return ExtractWithEditor(editor, modulePath, tdsPath, overwrite, errorText);
+        const bool done = ExtractWithEditor(editor, modulePath, tdsPath, overwrite, errorText, kept);
+        if (tdsKept != nullptr) *tdsKept = kept;
+        return done;
     } catch (...) {
         if (errorText.empty()) errorText = EditorText(editor);
+        if (tdsKept != nullptr) *tdsKept = kept;
         throw;
     }
 }

@@ -14,9 +14,11 @@ bool IsDebugSectionName(const std::array<std::uint8_t, 40>& sectionHeader);
 // written back without it. On failure errorText holds one message; an
 // existing .tds file is never destroyed by a module that fails its checks,
 // the .tds path never holds part of a file, and the new .tds file is kept
-// whenever the module no longer holds the block.
+// whenever the module no longer holds the block or an earlier file made
+// room for it (the message then says so). tdsKept, when given, tells
+// whether the file at tdsPath is this call's, after success or failure.
 bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& tdsPath, bool overwrite,
-                      std::u16string& errorText);
+                      std::u16string& errorText, bool* tdsKept = nullptr);
 
 // Runs every check of ExtractDebugInfo that comes before its first write and
 // changes no file: true, with the block's size, when the extraction would be

@@ -1,9 +1,13 @@
 #include "Quillon.h"
 
+#include <new>
+#include <set>
+
 #include "CommandLine.h"
 #include "ConsoleOutput.h"
 #include "DebugInfoAttachment.h"
 #include "DebugInfoExtraction.h"
+#include "Exception.h"
 #include "ModuleSearch.h"
 #include "SysApi.h"
 #include "TextFormat.h"
@@ -28,22 +32,58 @@ int ExitCodeFor(bool searchSucceeded, int processed, int failed) {
     return failed != 0 ? kExitSomeFailed : kExitAllDone;
 }
 
+// The .tds files this run has created (with -n: would create), by their
+// identity: a later module never replaces one, -w or not.
+class TdsClaims {
+public:
+    bool Claimed(const std::u16string& tds) const { return claims_.contains(SysPathIdentity(tds)); }
+    void Claim(const std::u16string& tds) { claims_.insert(SysPathIdentity(tds)); }
+
+private:
+    std::set<std::u16string> claims_;
+};
+
+bool Extract(const TRunSettings& settings, TdsClaims& claims, const std::u16string& module, const std::u16string& tds,
+             std::uint32_t& size, std::u16string& message) {
+    if (claims.Claimed(tds)) {
+        message = FormatText(msg::TdsOfAnotherModule, {tds});
+        return false;
+    }
+    bool kept = false;
+    bool const ok = settings.ListOnly ? CheckDebugInfo(module, tds, settings.Overwrite, size, message)
+                                      : ExtractDebugInfo(module, tds, settings.Overwrite, message, &kept);
+    if (ok || kept) claims.Claim(tds);
+    return ok;
+}
+
 // What the run does with one module: attach or extract, or only check and
 // say what would be done.
-bool ActOnModule(const TRunSettings& settings, const std::u16string& module, const std::u16string& tds,
-                 std::u16string& message) {
+bool ActOnModule(const TRunSettings& settings, TdsClaims& claims, const std::u16string& module,
+                 const std::u16string& tds, std::u16string& message) {
     std::uint32_t size = 0;
-    bool const ok = settings.ListOnly
-                        ? (settings.Attach ? CheckAttachDebugInfo(module, tds, size, message)
-                                           : CheckDebugInfo(module, tds, settings.Overwrite, size, message))
-                        : (settings.Attach ? AttachDebugInfo(module, tds, message)
-                                           : ExtractDebugInfo(module, tds, settings.Overwrite, message));
+    bool const ok = !settings.Attach    ? Extract(settings, claims, module, tds, size, message)
+                    : settings.ListOnly ? CheckAttachDebugInfo(module, tds, size, message)
+                                        : AttachDebugInfo(module, tds, message);
     if (!ok) return false;
     if (!settings.ListOnly)
         message = std::u16string(msg::Done);
     else
         message = FormatText(settings.Attach ? msg::WouldAttach : msg::WouldMove, {IntToText(size), tds});
     return true;
+}
+
+// What a module's content makes the editor raise (a misuse it runs into,
+// or no memory for what the module asks) ends that module, not the run.
+bool ActOnModuleSafely(const TRunSettings& settings, TdsClaims& claims, const std::u16string& module,
+                       const std::u16string& tds, std::u16string& message) {
+    try {
+        return ActOnModule(settings, claims, module, tds, message);
+    } catch (const Exception& error) {
+        message = error.Message().empty() ? std::u16string(msg::UnknownError) : error.Message();
+    } catch (const std::bad_alloc&) {
+        message = std::u16string(msg::OutOfMemory);
+    }
+    return false;
 }
 
 // Where the shell expanded a mask into several names, every positional
@@ -82,9 +122,10 @@ int RunQuillon() {
     int processed = 0;
     int failed = 0;
     bool searchSucceeded = true;
-    const TModuleAction action = [&settings](const std::u16string& module, const std::u16string& tds,
-                                             std::u16string& message) {
-        return ActOnModule(settings, module, tds, message);
+    TdsClaims claims;
+    const TModuleAction action = [&settings, &claims](const std::u16string& module, const std::u16string& tds,
+                                                      std::u16string& message) {
+        return ActOnModuleSafely(settings, claims, module, tds, message);
     };
     for (const std::u16string& mask : masks) {
         int maskProcessed = 0;

@@ -44,8 +44,13 @@ inline constexpr std::u16string_view BadDebugInfo =
 inline constexpr std::u16string_view UnknownError = u"unknown error.";
 inline constexpr std::u16string_view TdsIsTheModule =
     u"unable to create a TDS file, because the \"%s\" file is the module itself.";
-inline constexpr std::u16string_view TdsIsAModule =
-    u"unable to create a TDS file, because the \"%s\" file is a module and cannot be replaced.";
+inline constexpr std::u16string_view TdsNotReplaceable =
+    u"unable to create a TDS file, because the \"%s\" file is not a TDS file and cannot be replaced.";
+inline constexpr std::u16string_view TdsOfAnotherModule =
+    u"unable to create a TDS file, because the \"%s\" file was created for another module in this run.";
+inline constexpr std::u16string_view FolderFlushFailed =
+    u"unable to flush the folder of the \"%s\" file: the file may not survive a power failure, so the module was "
+    u"not changed.";
 // Follows the editor's text when a failed write-back may have changed the
 // module: the block is safe in the .tds file.
 inline constexpr std::u16string_view DebugInfoKept = u"The debug information was saved to the \"%s\" file.";

@@ -58,6 +58,8 @@ void TkvPEFileUtils::ResetState() {
     SectionSources.clear();
     SectionData.clear();
     SectionIds.clear();
+    SectionFeeds.clear();
+    FreedTableEnd = 0;
     CertificateData.reset();
     CertificateSize = 0;
     OverlayData.reset();

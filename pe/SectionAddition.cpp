@@ -7,9 +7,9 @@
 
 using namespace uMsg_kvPEFileUtils;
 
-bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, std::vector<std::uint8_t> data) {
+bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, TSectionDataSource source) {
     RequireWritable();
-    if (data.empty() || data.size() != header.SizeOfRawData || FileHeader.NumberOfSections == 0xFFFF ||
+    if (!source || header.SizeOfRawData == 0 || FileHeader.NumberOfSections == 0xFFFF ||
         (!Sections.empty() && header.VirtualAddress <= Sections.back().VirtualAddress)) {
         throw Exception(std::u16string(SInvalidParameters));
     }
@@ -35,7 +35,8 @@ bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, std::vector<s
     }
     Sections.push_back(header);
     Sections.back().PointerToRawData = GetLayoutEnd();
-    SectionData.push_back(std::move(data));
+    SectionData.emplace_back();
+    SectionFeeds[id] = std::move(source);
     SectionSources.push_back(-1);
     SectionIds.push_back(id);
     // Alignment 1: the data starts exactly where the file ended.

@@ -26,7 +26,15 @@ bool TkvPEFileUtils::LoadSectionData(std::int32_t index, std::uint8_t*& data) {
     data = nullptr;
     auto& slot = SectionData[static_cast<std::size_t>(index)];
     std::uint32_t const size = SectionAt(index).SizeOfRawData;
-    if (!slot && size != 0) {
+    if (!slot && size != 0 && FeedOf(static_cast<std::size_t>(index)) != nullptr) {
+        std::vector<std::uint8_t> buffer(size);
+        SysSetLastError(0);
+        if (!(*FeedOf(static_cast<std::size_t>(index)))(0, buffer.data(), size)) {
+            SetOSErrorOr(sys::kErrorReadFault);
+            return false;
+        }
+        slot = std::move(buffer);
+    } else if (!slot && size != 0) {
         auto const& source = SectionsAsRead[static_cast<std::size_t>(SectionSources[static_cast<std::size_t>(index)])];
         // Raw data that is not wholly in the file cannot be loaded; checked
         // before anything is allocated.

@@ -1,4 +1,6 @@
 // Removing a section: its header, its raw data and its layout region.
+#include <algorithm>
+
 #include "kvPEFileUtils.h"
 #include "uMsg_kvPEFileUtils.h"
 
@@ -19,8 +21,10 @@ bool TkvPEFileUtils::RemoveSection(std::int32_t index) {
     if (region >= 0) {
         DeleteOffsetsMapEntry(region, true);
     }
+    FreedTableEnd = std::max(FreedTableEnd, OffsetsMap[1].Offset + OffsetsMap[1].Size);
     FileHeader.NumberOfSections = static_cast<std::uint16_t>(FileHeader.NumberOfSections - 1);
-    // The section table shrinks in place; the freed 40 bytes become a gap.
+    // The section table shrinks in place; the freed 40 bytes become a gap,
+    // cleared when the module is written back.
     ResizeOffsetsMapEntry(1, std::uint32_t{FileHeader.NumberOfSections} * TImageSectionHeader::kSize, false);
     DeleteSectionEntry(index);
     return UpdateFileOffsets();
@@ -35,5 +39,6 @@ void TkvPEFileUtils::DeleteSectionEntry(std::int32_t index) {
     Sections.erase(Sections.begin() + index);
     SectionData.erase(SectionData.begin() + index);
     SectionSources.erase(SectionSources.begin() + index);
+    SectionFeeds.erase(SectionIds[at]);
     SectionIds.erase(SectionIds.begin() + index);
 }

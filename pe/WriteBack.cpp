@@ -132,7 +132,8 @@ bool TkvPEFileUtils::CheckLayoutForWriteBack() {
         valid = OffsetsMap[i].Offset >= std::uint64_t{OffsetsMap[i - 1].Offset} + OffsetsMap[i - 1].Size;
     }
     for (std::size_t i = 0; valid && i < Sections.size(); ++i) {
-        if (SectionData[i] || Sections[i].PointerToRawData == 0 || Sections[i].SizeOfRawData == 0) {
+        if (SectionData[i] || FeedOf(i) != nullptr || Sections[i].PointerToRawData == 0 ||
+            Sections[i].SizeOfRawData == 0) {
             continue;
         }
         auto const& source = SectionsAsRead[static_cast<std::size_t>(SectionSources[i])];
@@ -312,17 +313,61 @@ bool TkvPEFileUtils::WriteHeaders() {
             return false;
         }
     }
-    return true;
+    return ClearFreedHeaders();
+}
+
+// The headers of removed sections beyond the end of the table become zeros,
+// as linkers leave the room after a table; nothing but the table was there,
+// unless a region has since moved in.
+bool TkvPEFileUtils::ClearFreedHeaders() {
+    std::uint32_t const tableEnd = OffsetsMap[1].Offset + OffsetsMap[1].Size;
+    std::uint32_t const end = OffsetsMap.size() > 2 ? std::min(FreedTableEnd, OffsetsMap[2].Offset) : FreedTableEnd;
+    if (end <= tableEnd) {
+        return true;
+    }
+    std::vector<std::uint8_t> const zeros(end - tableEnd);
+    return WriteAt(tableEnd, zeros.data(), static_cast<std::uint32_t>(zeros.size()));
 }
 
 // The sections held in memory (moved, loaded or added) that lie beyond the
 // old end of the file, or the others.
 bool TkvPEFileUtils::WriteSectionsData(bool beyondOldEnd) {
     for (std::size_t i = 0; i < Sections.size(); ++i) {
-        if (SectionData[i] && (Sections[i].PointerToRawData >= ModuleSize) == beyondOldEnd &&
-            !WriteAt(Sections[i].PointerToRawData, SectionData[i]->data(), Sections[i].SizeOfRawData)) {
+        if ((Sections[i].PointerToRawData >= ModuleSize) != beyondOldEnd) {
+            continue;
+        }
+        if (SectionData[i] ? !WriteAt(Sections[i].PointerToRawData, SectionData[i]->data(), Sections[i].SizeOfRawData)
+                           : FeedOf(i) != nullptr && !WriteFedSection(i)) {
             return false;
         }
+    }
+    return true;
+}
+
+const TSectionDataSource* TkvPEFileUtils::FeedOf(std::size_t index) const {
+    auto const found = SectionFeeds.find(SectionIds[index]);
+    return found == SectionFeeds.end() ? nullptr : &found->second;
+}
+
+// An added section's data, taken from its source piece by piece.
+bool TkvPEFileUtils::WriteFedSection(std::size_t index) {
+    auto const& section = Sections[index];
+    if (!SeekFile(FileHandle, sys::kFileBegin, section.PointerToRawData)) {
+        SetOSErrorOr(sys::kErrorWriteFault);
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(std::min(section.SizeOfRawData, kCopyChunkSize));
+    for (std::uint32_t done = 0; done < section.SizeOfRawData;) {
+        std::uint32_t const piece = std::min(section.SizeOfRawData - done, kCopyChunkSize);
+        SysSetLastError(0);
+        if (!(*FeedOf(index))(done, buffer.data(), piece)) {
+            SetOSErrorOr(sys::kErrorReadFault);
+            return false;
+        }
+        if (!WriteExact(FileHandle, buffer.data(), piece)) {
+            return false;
+        }
+        done += piece;
     }
     return true;
 }

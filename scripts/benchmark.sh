@@ -2,17 +2,20 @@
 # Measures the tool (not a test) against the floor of the same durable work
 # done plainly by a small C program: per module, copy the block with pread
 # and write in 128 KiB pieces into the .tds file, fsync it and its folder,
-# and cut the module. Two workloads: one module with a TD32 block of 1 GiB,
-# and a tree of 1,000 modules of 3 MiB (-r). Each runs in alternating pairs,
-# each run from the same state (a fresh copy, earlier outputs deleted, sync,
-# a short pause); prints the median of the ratios, the medians of the times
-# and Quillon's peak memory.
-# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder]
+# and cut the module; for an attachment, copy the .tds file the same way to
+# the end of the module, fsync it, then write and fsync the new section
+# header. Three workloads: one module with a TD32 block of 1 GiB, a tree of
+# 1,000 modules of 3 MiB (-r), and the 1 GiB block attached back (-a). Each
+# runs in alternating pairs, each run from the same state (a fresh copy,
+# earlier outputs deleted, sync, a short pause); prints the median of the
+# ratios, the medians of the times and Quillon's peak memory.
+# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder] [workloads]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quillon=${1:-$root/build/release/cli/quillon}
 pairs=${2:-5}
 work=${3:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
+workloads=${4:-single tree attach}
 python=/usr/bin/python3
 [ -x /usr/bin/time ] || "$root/scripts/setup-debian.sh" time
 [ -x "$quillon" ] || { echo "build first: scripts/build-and-run.sh (or pass the binary)"; exit 1; }
@@ -54,8 +57,26 @@ static int strip(const char *module) {
     return failed != 0;
 }
 
+/* Appends the .tds file to the module, then names it in a section header. */
+static int attach(const char *module, const char *tds) {
+    int out = open(module, O_RDWR), in = open(tds, O_RDONLY);
+    off_t end = out < 0 ? -1 : lseek(out, 0, SEEK_END), size = in < 0 ? -1 : lseek(in, 0, SEEK_END);
+    if (end < 0 || size < 0) return 1;
+    for (off_t at = 0; at < size;) {
+        size_t piece = size - at < kPiece ? (size_t)(size - at) : kPiece;
+        if (pread(in, buffer, piece, at) != (ssize_t)piece || pwrite(out, buffer, piece, end + 32 + at) != (ssize_t)piece)
+            return 1;
+        at += piece;
+    }
+    int failed = fsync(out) | (pwrite(out, buffer, 40, 0x200) != 40) | fsync(out);
+    close(in);
+    close(out);
+    return failed != 0;
+}
+
 int main(int argc, char **argv) {
     int failed = 0;
+    if (argc == 4 && strcmp(argv[1], "-a") == 0) return attach(argv[2], argv[3]);
     for (int i = 1; i < argc; ++i) failed |= strip(argv[i]);
     return failed;
 }
@@ -66,7 +87,17 @@ x86_64-w64-mingw32-gcc -O2 -s -o "$work/base.exe" "$root/scripts/demo/hello.c"
 echo "== making the modules"
 cp "$work/base.exe" "$work/big.exe"
 "$python" "$root/scripts/add_td32_section.py" "$work/big.exe" --block-size $((1024 * 1024 * 1024))
+tail -c $((1024 * 1024 * 1024)) "$work/big.exe" >"$work/big.tds"
+# The module to attach to carries no checksum, as those of the linkers that
+# write TD32 do not: one that does costs one more read of the whole module.
+"$python" - "$work/base.exe" "$work/attach.exe" <<'EOF'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+struct.pack_into("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 88, 0)
+open(sys.argv[2], "wb").write(data)
+EOF
 for d in $(seq 0 9); do
+  [[ " $workloads " == *" tree "* ]] || break
   mkdir -p "$work/tree.orig/d$d"
   cp "$work/base.exe" "$work/tree.orig/d$d/m0.exe"
   "$python" "$root/scripts/add_td32_section.py" "$work/tree.orig/d$d/m0.exe" --block-size $((3 * 1024 * 1024)) --seed "$d"
@@ -76,7 +107,11 @@ done
 # fresh WORKLOAD: puts the workload's modules back as they were made.
 fresh() {
   rm -rf "$work/run" && mkdir -p "$work/run"
-  if [ "$1" = single ]; then cp "$work/big.exe" "$work/run/big.exe"; else cp -r "$work/tree.orig" "$work/run/tree"; fi
+  case $1 in
+    single) cp "$work/big.exe" "$work/run/big.exe" ;;
+    attach) cp "$work/attach.exe" "$work/run/big.exe" ;;
+    *) cp -r "$work/tree.orig" "$work/run/tree" ;;
+  esac
   sync
   sleep 2
 }
@@ -92,7 +127,10 @@ timed() {
 run() {
   local workload=$1 tool=$2
   fresh "$workload"
-  if [ "$tool" = quillon ]; then
+  if [ "$workload" = attach ]; then
+    if [ "$tool" = quillon ]; then timed "$quillon" -a "$work/run/big.exe" "$work/big.tds"
+    else timed "$work/floor" -a "$work/run/big.exe" "$work/big.tds"; fi
+  elif [ "$tool" = quillon ]; then
     if [ "$workload" = single ]; then timed "$quillon" "$work/run/big.exe"; else timed "$quillon" -r "$work/run/tree/*.exe"; fi
   else
     local modules=("$work/run/big.exe")
@@ -101,7 +139,7 @@ run() {
   fi
 }
 
-for workload in single tree; do
+for workload in $workloads; do
   echo "== $workload: $pairs alternating pairs"
   results=()
   for pair in $(seq 1 "$pairs"); do

@@ -14,7 +14,8 @@ import sys
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 
-# (what the fault does, file, text to replace, replacement)
+# (what the fault does, file, text to replace, replacement); the last two
+# may be tuples of several replacements made in turn.
 FAULTS = [
     ("a broken head signature is accepted", "cli/DebugInfoExtraction.cpp",
      "IsTd32Block(head, trailer, block.Size, block.Size)", "IsTd32Block(kTd32Signature, trailer, block.Size, block.Size)"),
@@ -31,7 +32,7 @@ FAULTS = [
     ("the debug directory is left dangling", "cli/DebugInfoExtraction.cpp",
      "editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{0, 0});", ""),
     ("the .tds file is deleted after a half-done write-back", "cli/DebugInfoExtraction.cpp",
-     "if (editor.WriteStarted()) {\n        output.Keep();", "if (editor.WriteStarted()) {"),
+     "    if (editor.WriteStarted()) output.Keep();\n    tdsKept", "    tdsKept"),
     ("the stored checksum is off by one", "pe/WriteBack.cpp",
      "WriteLe32(bytes, 0, checkSum);", "WriteLe32(bytes, 0, checkSum + 1);"),
     ("our checksum is off by one", "wide/ImageChecksum.cpp",
@@ -67,7 +68,7 @@ FAULTS = [
     ("the temporary file of a failed extraction is left", "cli/DebugInfoExtraction.cpp",
      "if (!temporary_.empty()) DeleteFileByPath(temporary_);", ""),
     ("the .tds file is written in place", "cli/DebugInfoExtraction.cpp",
-     "temporary_ = path_ + u\".\" + IntToText(i) + u\".tmp\";", "temporary_ = path_;"),
+     "temporary_ = TemporaryName(path_, i);", "temporary_ = path_;"),
     ("a .tds file that appeared meanwhile is replaced without -w", "cli/DebugInfoExtraction.cpp",
      "output.MoveIntoPlace(overwrite)", "output.MoveIntoPlace(true)"),
     ("the list mode never refuses an uncreatable .tds path", "cli/DebugInfoExtraction.cpp",
@@ -130,6 +131,43 @@ FAULTS = [
     ("the section table is taken to follow the directories", "pe/ModuleOpen.cpp",
      "TImageFileHeader::kSize + FileHeader.SizeOfOptionalHeader;",
      "TImageFileHeader::kSize + OptionalHeaderSize() + NumberOfRvaAndSizesOfHeader() * TImageDataDirectory::kSize;"),
+    ("the .tds file is not flushed before it is moved", "cli/DebugInfoExtraction.cpp",
+     "bool ok = SysFlushFileBuffers(handle_);", "bool ok = true;"),
+    ("the folder is not flushed after the move", "cli/DebugInfoExtraction.cpp",
+     "if (SysFlushFolderOf(path_))", "if (true)"),
+    ("the folder is flushed after the module is written", "cli/DebugInfoExtraction.cpp",
+     ("if (SysFlushFolderOf(path_)) return Placed::Done;", "if (editor.Close(true)) {"),
+     ("return Placed::Done;", "if (editor.Close(true) && SysFlushFolderOf(tdsPath)) {")),
+    ("an attached block is not flushed before the headers", "pe/WriteBack.cpp",
+     "if (WriteStartedFlag && !SysFlushFileBuffers(FileHandle)) {", "if (false) {"),
+    ("a later module replaces the .tds file an earlier one made", "cli/Quillon.cpp",
+     "if (claims.Claimed(tds)) {", "if (false) {"),
+    ("-w replaces any file", "cli/DebugInfoExtraction.cpp",
+     "if (!IsReplaceableTds(tdsPath))", "if (false)"),
+    ("a folder that does not flush fails every extraction", "wide/SysApi_posix.cpp",
+     " || errno == EINVAL || errno == ENOTSUP;", ";"),
+    ("the moved .tds file is deleted after a failed folder flush", "cli/DebugInfoExtraction.cpp",
+     "keep_ = true;\n        return Placed::FolderNotFlushed;", "return Placed::FolderNotFlushed;"),
+    ("a full section table raises instead of refusing", "cli/DebugInfoAttachment.cpp",
+     "editor.GetSectionCount() >= kMaxSections || ", ""),
+    ("a short directory table is widened after the section is placed", "cli/DebugInfoAttachment.cpp",
+     "if (editor.GetDataDirectoryCount() <= kDebugDirectoryIndex)\n        editor.SetDataDirectory(kDebugDirectoryIndex, "
+     "TImageDataDirectory{});", ""),
+    ("the debug directory Size is read as a count of entries", "cli/DebugInfoExtraction.cpp",
+     "block.DirectoryEntries = editor.GetDebugDirectoryCount();",
+     "block.DirectoryEntries = static_cast<std::int32_t>(directory.Size);"),
+    ("other data in the .debug section is dropped", "cli/DebugInfoExtraction.cpp",
+     "BlockSitsInSection(editor, block) && OnlyTheBlockInSection(editor, block)", "BlockSitsInSection(editor, block)"),
+    ("a freed section header is left in the file", "pe/WriteBack.cpp",
+     "    return ClearFreedHeaders();\n}", "    return true;\n}"),
+    ("-n does not ask whether the folder may be written", "cli/DebugInfoExtraction.cpp",
+     "return SysMayCreateFilesIn(folder.empty() ? u\".\" : folder);", "return true;"),
+    ("the temporary name passes the 255-byte limit", "cli/DebugInfoExtraction.cpp",
+     "while (!name.empty() && WideToUtf8(name + suffix).size() > kNameLimit) {", "while (false) {"),
+    ("an attached block is read from the .tds file twice", "cli/DebugInfoAttachment.cpp",
+     "return size == 0 || tds.Read(offset - kEntryAndPadding, out, size);",
+     "return size == 0 || (tds.Read(offset - kEntryAndPadding, out, size) && "
+     "tds.Read(offset - kEntryAndPadding, out, size));"),
 ]
 
 
@@ -152,17 +190,21 @@ def main():
     chosen = [int(n) for n in args.only.split(",")] if args.only else range(1, len(FAULTS) + 1)
     missed = 0
     for number in chosen:
-        what, rel, old, new = FAULTS[number - 1]
+        what, rel, olds, news = FAULTS[number - 1]
         if args.list:
             print(f"{number:2}. {what} ({rel})")
             continue
         path = os.path.join(ROOT, rel)
         with open(path) as f:
             original = f.read()
-        if original.count(old) != 1:
-            sys.exit(f"fault {number}: the text to replace is not in {rel} exactly once")
+        planted = original
+        # A fault is one replacement, or several (tuples) made in turn.
+        for old, new in zip(*((olds, news) if isinstance(olds, tuple) else ((olds,), (news,)))):
+            if planted.count(old) != 1:
+                sys.exit(f"fault {number}: the text to replace is not in {rel} exactly once")
+            planted = planted.replace(old, new)
         with open(path, "w") as f:
-            f.write(original.replace(old, new))
+            f.write(planted)
         # The test command checks the formatting: a fault must fail a test, not that check.
         subprocess.run(["clang-format", "-i", path], check=True)
         try:

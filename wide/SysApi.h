@@ -139,8 +139,20 @@ bool SysFlushFileBuffers(SysHandle handle);
 bool SysCloseHandle(SysHandle handle);
 
 // Makes the folder entry of a freshly written file durable (fsync of the
-// folder on POSIX; nothing to do on Windows). True on success.
+// folder on POSIX; nothing to do on Windows). True on success, and where
+// the file system does not flush folders (EINVAL, ENOTSUP): the file's own
+// data was flushed, which is all such a file system offers.
 bool SysFlushFolderOf(const WideString& path);
+
+// False when the user may not create files in folder (an existing one)
+// without trying: no write permission on POSIX. Windows cannot tell
+// without writing; there it is false only when folder is no folder.
+bool SysMayCreateFilesIn(const WideString& folder);
+
+// A text that is the same for every spelling of one path, existing or not:
+// the absolute path with its folder's `.`, `..` and links resolved
+// (POSIX), or the full path in upper case, as Windows compares names.
+WideString SysPathIdentity(const WideString& path);
 
 // True when both paths name the same existing file-system object (same
 // file through another spelling, a link or a short name). False when either

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -456,7 +457,7 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
-    if (fault::Strike()) return kInvalidHandle;
+    if (fault::Strike(fault::Op::Create, path)) return kInvalidHandle;
     if (creationDisposition < sys::kCreateNew || creationDisposition > kTruncateExisting) {
         FailWith(sys::kErrorInvalidParameter);
         return kInvalidHandle;
@@ -488,7 +489,9 @@ SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, 
     }
     bool reportsExisting = existed && (creationDisposition == sys::kCreateAlways || creationDisposition == kOpenAlways);
     FailWith(reportsExisting ? sys::kErrorAlreadyExists : sys::kErrorSuccess);
-    return NewFileHandle(fd);
+    SysHandle const handle = NewFileHandle(fd);
+    fault::Opened(handle, path);
+    return handle;
 }
 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
@@ -527,7 +530,7 @@ bool FindCloseEntry(SysHandle handle) {
 }
 
 bool DeleteFileByPath(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Delete, path)) return false;
     std::string native = WideToUtf8(path);
     if (::unlink(native.c_str()) == 0) return true;
     FailWith(ErrorForPath(errno, native));
@@ -549,7 +552,7 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Move, to)) return false;
     std::string source = WideToUtf8(from), target = WideToUtf8(to);
     struct stat info;
     if (replaceExisting && ::stat(target.c_str(), &info) == 0 && IsReadOnlyFile(info)) {
@@ -562,7 +565,7 @@ bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExist
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     struct stat info;
     if (file == nullptr) return 0xFFFFFFFFu;
@@ -578,7 +581,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::Seek, handle, fault::SeekDistance(distanceLow, distanceHigh))) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     std::int64_t base = 0;
     if (file == nullptr || !BasePosition(file->fd, moveMethod, base)) return kInvalidSetFilePointer;
@@ -594,7 +597,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Read, handle, size)) return false;
     std::uint32_t done = 0;
     if (bytesRead != nullptr) *bytesRead = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -615,7 +618,7 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Write, handle, size)) return false;
     std::uint32_t done = 0;
     if (bytesWritten != nullptr) *bytesWritten = 0;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -636,7 +639,7 @@ bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std:
 }
 
 bool SysSetEndOfFile(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::SetEnd, handle)) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     off_t position = ::lseek(file->fd, 0, SEEK_CUR);
@@ -648,7 +651,7 @@ bool SysSetEndOfFile(SysHandle handle) {
 }
 
 bool SysFlushFileBuffers(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Flush, handle)) return false;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
     if (file == nullptr) return false;
     if (::fsync(file->fd) != 0) {
@@ -663,7 +666,7 @@ bool SysCloseHandle(SysHandle handle) {
     if (file == nullptr) return false;
     // The descriptor is released even when close (or an injected fault)
     // reports an error.
-    const bool injected = fault::Strike();
+    const bool injected = fault::Strike(fault::Op::Close, handle);
     int result = ::close(file->fd);
     int error = errno;
     delete file;
@@ -676,17 +679,30 @@ bool SysCloseHandle(SysHandle handle) {
 }
 
 bool SysFlushFolderOf(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::FlushFolder, path)) return false;
     std::string folder = FolderOf(WideToUtf8(path));
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         FailWith(ErrorForPath(errno, folder));
         return false;
     }
-    bool flushed = ::fsync(fd) == 0;
+    bool flushed = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
     if (!flushed) FailWith(ErrorFromErrno(errno));
     ::close(fd);
     return flushed;
+}
+
+bool SysMayCreateFilesIn(const WideString& folder) {
+    const std::string native = WideToUtf8(folder);
+    return IsFolder(native) && ::access(native.c_str(), W_OK | X_OK) == 0;
+}
+
+WideString SysPathIdentity(const WideString& path) {
+    const std::string native = WideToUtf8(path);
+    const std::size_t slash = native.rfind('/');
+    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(FolderOf(native).c_str(), nullptr), &std::free);
+    return Utf8ToWide((real ? std::string(real.get()) : FolderOf(native)) + "/" + name);
 }
 
 bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {
@@ -708,7 +724,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
-    if (fault::Strike()) return 1;
+    if (fault::Strike(fault::Op::Checksum, path)) return 1;
     return ComputeFileImageChecksum(path, headerSum, checkSum);
 }
 

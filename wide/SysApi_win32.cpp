@@ -9,6 +9,7 @@
 
 #include "Exception.h"
 #include "FaultInjection.h"
+#include "ImageChecksum.h"
 #include "SysApi.h"
 #include "WideText.h"
 
@@ -169,13 +170,18 @@ std::uint32_t GetPathAttributes(const WideString& path) {
 SysHandle CreateFileByPath(const WideString& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                            void* securityAttributes, std::uint32_t creationDisposition,
                            std::uint32_t flagsAndAttributes, SysHandle templateFile) {
-    if (fault::Strike()) return kInvalidHandle;
+    if (fault::Strike(fault::Op::Create, path)) return kInvalidHandle;
     auto* security = static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes);
-    if (UseWideApi)
-        return CreateFileW(W(LongPathForm(path)), desiredAccess, shareMode, security, creationDisposition,
-                           flagsAndAttributes, templateFile);
-    return CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
-                       templateFile);
+    HANDLE const handle = UseWideApi ? CreateFileW(W(LongPathForm(path)), desiredAccess, shareMode, security,
+                                                   creationDisposition, flagsAndAttributes, templateFile)
+                                     : CreateFileA(Ansi(path).c_str(), desiredAccess, shareMode, security,
+                                                   creationDisposition, flagsAndAttributes, templateFile);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();  // ERROR_ALREADY_EXISTS tells a replaced file
+        fault::Opened(handle, path);
+        SetLastError(error);
+    }
+    return handle;
 }
 
 SysHandle FindFirstEntry(const WideString& pathOrMask, FindEntry& entry) {
@@ -207,19 +213,19 @@ bool FindNextEntry(SysHandle handle, FindEntry& entry) {
 bool FindCloseEntry(SysHandle handle) { return FindClose(handle) != 0; }
 
 bool DeleteFileByPath(const WideString& path) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Delete, path)) return false;
     return (UseWideApi ? DeleteFileW(W(LongPathForm(path))) : DeleteFileA(Ansi(path).c_str())) != 0;
 }
 
 bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExisting) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Move, to)) return false;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (UseWideApi) return MoveFileExW(W(LongPathForm(from)), W(LongPathForm(to)), flags) != 0;
     return MoveFileExA(Ansi(from).c_str(), Ansi(to).c_str(), flags) != 0;
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     DWORD high = 0;
     DWORD low = GetFileSize(handle, highPart != nullptr ? &high : nullptr);
     if (highPart != nullptr) *highPart = high;
@@ -228,7 +234,7 @@ std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
 
 std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std::int32_t* distanceHigh,
                                 std::uint32_t moveMethod) {
-    if (fault::Strike()) return 0xFFFFFFFFu;
+    if (fault::Strike(fault::Op::Seek, handle, fault::SeekDistance(distanceLow, distanceHigh))) return 0xFFFFFFFFu;
     LONG high = distanceHigh != nullptr ? *distanceHigh : 0;
     DWORD low = SetFilePointer(handle, distanceLow, distanceHigh != nullptr ? &high : nullptr, moveMethod);
     if (distanceHigh != nullptr) *distanceHigh = high;
@@ -236,7 +242,7 @@ std::uint32_t SysSetFilePointer(SysHandle handle, std::int32_t distanceLow, std:
 }
 
 bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Read, handle, size)) return false;
     DWORD done = 0;
     bool ok = ReadFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesRead != nullptr) *bytesRead = done;
@@ -244,7 +250,7 @@ bool SysReadFile(SysHandle handle, void* buffer, std::uint32_t size, std::uint32
 }
 
 bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Write, handle, size)) return false;
     DWORD done = 0;
     bool ok = WriteFile(handle, buffer, size, &done, nullptr) != 0;
     if (bytesWritten != nullptr) *bytesWritten = done;
@@ -252,18 +258,18 @@ bool SysWriteFile(SysHandle handle, const void* buffer, std::uint32_t size, std:
 }
 
 bool SysSetEndOfFile(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::SetEnd, handle)) return false;
     return SetEndOfFile(handle) != 0;
 }
 
 bool SysFlushFileBuffers(SysHandle handle) {
-    if (fault::Strike()) return false;
+    if (fault::Strike(fault::Op::Flush, handle)) return false;
     return FlushFileBuffers(handle) != 0;
 }
 
 bool SysCloseHandle(SysHandle handle) {
     // An injected failure still releases the handle, as a failed close does.
-    const bool injected = fault::Strike();
+    const bool injected = fault::Strike(fault::Op::Close, handle);
     const DWORD injectedCode = GetLastError();
     const bool closed = CloseHandle(handle) != 0;
     if (injected) SetLastError(injectedCode);
@@ -271,9 +277,27 @@ bool SysCloseHandle(SysHandle handle) {
 }
 
 // Windows keeps the folder entry with the file's own data.
-bool SysFlushFolderOf(const WideString&) {
-    if (fault::Strike()) return false;
+bool SysFlushFolderOf(const WideString& path) {
+    if (fault::Strike(fault::Op::FlushFolder, path)) return false;
     return true;
+}
+
+bool SysMayCreateFilesIn(const WideString& folder) {
+    const std::uint32_t attributes = GetPathAttributes(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+WideString SysPathIdentity(const WideString& path) {
+    WideString identity = path;
+    if (UseWideApi) {
+        const DWORD size = GetFullPathNameW(W(path), 0, nullptr, nullptr);
+        std::wstring full(size, L'\0');
+        const DWORD length = size == 0 ? 0 : GetFullPathNameW(W(path), size, full.data(), nullptr);
+        if (length != 0 && length < size) identity.assign(reinterpret_cast<const char16_t*>(full.c_str()), length);
+    }
+    if (!identity.empty())
+        CharUpperBuffW(reinterpret_cast<wchar_t*>(identity.data()), static_cast<DWORD>(identity.size()));
+    return identity;
 }
 
 bool SysIsSameFile(const WideString& pathA, const WideString& pathB) {
@@ -300,7 +324,7 @@ WideString OSErrorText(std::uint32_t code) {
 // ---- PE image checksum -------------------------------------------------------
 
 std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* headerSum, std::uint32_t* checkSum) {
-    if (fault::Strike()) return 1;
+    if (fault::Strike(fault::Op::Checksum, path)) return 1;
     DWORD header = 0, sum = 0;
     DWORD result;
     if (UseWideApi) {
@@ -310,6 +334,10 @@ std::uint32_t MapFileAndCheckSumByPath(const WideString& path, std::uint32_t* he
         std::string writable = Ansi(path);
         result = MapFileAndCheckSumA(writable.data(), &header, &sum);
     }
+    // A 32-bit process cannot map a module of a gigabyte or more in one
+    // view; the same checksum, read in pieces, needs no mapping.
+    if (result == CHECKSUM_MAP_FAILURE || result == CHECKSUM_MAPVIEW_FAILURE)
+        return ComputeFileImageChecksum(path, headerSum, checkSum);
     if (headerSum != nullptr) *headerSum = header;
     if (checkSum != nullptr) *checkSum = sum;
     return result;

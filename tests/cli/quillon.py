@@ -5,6 +5,7 @@ import contextlib
 import fcntl
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -58,6 +59,28 @@ def module(name):
 def with_block(name="hello64.exe", size=5000, checksum=False, dir_size=1, seed=1):
     data = module(name) if isinstance(name, str) else name  # a module's name or its bytes
     return add_td32_section.add_section(data, size, dir_size, checksum, random.Random(seed))
+
+
+# An earlier .tds file: one TD32 block, which -w may replace.
+EARLIER = add_td32_section.td32_block(24, random.Random(9))
+
+
+def tiny_module(sections=2):
+    """A PE32 module of that many sections, only the last with raw data (512
+    bytes), with room for one more section header."""
+    table_end = 0x40 + 24 + 224 + 40 * (sections + 1)
+    first = (table_end + 0x1FF) // 0x200 * 0x200
+    pe = first - table_end + 0x40
+    data = bytearray(first + 0x200)
+    data[0:2], data[0x3C:0x40], data[pe:pe + 4] = b"MZ", struct.pack("<I", pe), b"PE\0\0"
+    struct.pack_into("<HHIIIHH", data, pe + 4, 0x14C, sections, 0, 0, 0, 224, 0x102)
+    struct.pack_into("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", data, pe + 24, 0x10B, 2, 0, 0x200, 0, 0, 0x1000, 0x1000, 0,
+                     0x400000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, 0x1000 * (sections + 1), first, 0, 3, 0, 0x100000,
+                     0x1000, 0x100000, 0x1000, 0, 16)
+    for i in range(sections):
+        raw = (0x200, first) if i == sections - 1 else (0, 0)
+        struct.pack_into("<8sIIII", data, pe + 24 + 224 + 40 * i, b".s", 0x1000, 0x1000 * (i + 1), *raw)
+    return bytes(data)
 
 
 def u32(data, offset):
@@ -168,11 +191,13 @@ class Case(unittest.TestCase):
         finally:
             proc.communicate(b"\n", timeout=60)
 
-    def quillon(self, *args, cwd=None, as_typed=False):
-        """Runs the program; returns the exit code and its output as lines. A "/"
-        in an argument that is no switch becomes the build's separator unless as_typed."""
+    def quillon(self, *args, cwd=None, env=None, prefix=(), as_typed=False):
+        """Runs the program (behind the command prefix, with env added to the
+        environment); returns the exit code and its output as lines. A "/" in
+        an argument that is no switch becomes the build's separator unless as_typed."""
         args = [a.replace("/", SEP) if isinstance(a, str) and a[:1] != "/" and not as_typed else a for a in args]
-        code, out, err = run([WINE_RUN, WINE, EXE] + args if WINE else [EXE] + args, cwd or self.dir)
+        command = list(prefix) + ([WINE_RUN, WINE, EXE] if WINE else [EXE])
+        code, out, err = run(command + args, cwd or self.dir, env=env)
         self.assertEqual(err, b"")
         return code, out.decode("utf-8", "surrogateescape").split(NL)
 
@@ -182,17 +207,36 @@ class Case(unittest.TestCase):
         line break that ends a system's error text as "\n"."""
         self.assertEqual(lines[:3], BANNER)
         self.assertEqual(lines[-2:], [summary, ""])
-        found = []
-        for line in lines[3:-2]:
-            if found and ": " not in line:
-                found[-1] += " " + line if line else "\n"
-            else:
-                found.append(line)
-        self.assertEqual(sorted(found), sorted(f"{p.replace('/', '/' if as_typed else SEP)}: {m}" for p, m in expected))
+        sep = "/" if as_typed else SEP
+        self.assertEqual(sorted(module_lines(lines)), sorted(f"{p.replace('/', sep)}: {m}" for p, m in expected))
+
+    def assert_listed_as_done(self, *args, prefix=()):
+        """-n changes nothing and gives the real run's lines ("done." for "would move") and exit code."""
+        before = self.state()
+        listed = self.quillon("-n", *args, prefix=prefix)
+        self.assertEqual(self.state(), before)
+        code, lines = self.quillon(*args, prefix=prefix)
+        self.assertEqual(code, listed[0])
+        done = [re.sub(r": \d+ bytes of TD32 debug info would move to .*", ": done.", line)
+                for line in module_lines(listed[1])]
+        self.assertEqual(done, module_lines(lines))
+        return code, lines
 
 
-def run(cmd, cwd, timeout=600):
-    proc = subprocess.run(cmd, cwd=cwd, env=dict(os.environ, WINEDEBUG="-all"), capture_output=True, timeout=timeout)
+def module_lines(lines):
+    """The lines between the banner and the summary, wrapped ones joined back."""
+    found = []
+    for line in lines[3:-2]:
+        if found and ": " not in line:
+            found[-1] += " " + line if line else "\n"
+        else:
+            found.append(line)
+    return found
+
+
+def run(cmd, cwd, timeout=600, env=None):
+    proc = subprocess.run(cmd, cwd=cwd, env=dict(os.environ, WINEDEBUG="-all", **(env or {})), capture_output=True,
+                          timeout=timeout)
     return proc.returncode, proc.stdout, proc.stderr
 
 

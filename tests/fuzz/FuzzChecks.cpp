@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "CommandLine.h"
+#include "DebugInfoAttachment.h"
 #include "ConsoleOutput.h"
 #include "DebugInfoExtraction.h"
 #include "TestFiles.h"
@@ -22,7 +23,7 @@ namespace fs = std::filesystem;
 // Beyond 64 KiB a FileAlignment lets a write-back of a small module place
 // its raw data gigabytes away: the editor takes the value as it is.
 constexpr std::uint32_t kLargestFileAlignment = 0x10000;
-const Bytes kEarlierTds = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+const Bytes kEarlierTds = testsupport::MakeTd32Block(24, 9);  // -w may replace it
 
 const testsupport::TempDir& Scratch() {
     static testsupport::TempDir folder;
@@ -122,6 +123,46 @@ std::string CheckFailed(const Bytes& input, const Bytes& module, const std::opti
         return "a failure changed the module" + said;
     }
     return !tds || (earlierTds && tds == kEarlierTds) ? "" : "a failure left a new .tds file" + said;
+}
+
+// The module as the editor writes it with nothing changed but a data
+// directory table widened to the 16 entries an attachment gives it.
+Bytes AsWrittenByTheEditor(const Bytes& module, const fs::path& path) {
+    testsupport::WriteAll(path, module);
+    TkvPEFileUtils editor;
+    if (!editor.Open(testsupport::Wide(path), false)) {
+        return {};
+    }
+    editor.SetDataDirectory(6, {1, 0});  // forces a write-back
+    editor.SetDataDirectory(6, {0, 0});
+    return editor.Close(true) ? testsupport::ReadAll(path) : Bytes{};
+}
+
+// The attached block strips off again, giving back the .tds bytes and the
+// module as the editor writes it, but for the 40 bytes after the table that
+// held the added header: zero once it is removed (what they held before is
+// lost: attaching does not look). The extraction refuses a FileAlignment
+// above 64 KiB.
+std::string CheckAttached(const Bytes& module, const Bytes& block, const fs::path& folder) {
+    std::u16string message;
+    auto const attached = folder / "m.exe", stripped = folder / "back.tds";
+    if (testsupport::Get32(testsupport::ReadAll(attached), testsupport::Get32(module, 0x3C) + 60) >
+        kLargestFileAlignment) {
+        return {};
+    }
+    if (!ExtractDebugInfo(testsupport::Wide(attached), testsupport::Wide(stripped), false, message) ||
+        testsupport::ReadAll(stripped) != block) {
+        return "an attached block does not strip off to the .tds bytes: " + Utf8(message);
+    }
+    Bytes expected = AsWrittenByTheEditor(module, folder / "expected.exe");
+    testsupport::ModuleView const view = testsupport::ReadModuleView(expected);
+    std::size_t const slot = std::min<std::size_t>(view.SectionTableOffset + 40 * view.NumberOfSections, module.size());
+    Bytes cleared = module;
+    std::fill_n(cleared.begin() + static_cast<std::ptrdiff_t>(slot), std::min<std::size_t>(40, module.size() - slot),
+                0);
+    return testsupport::ReadAll(attached) == AsWrittenByTheEditor(cleared, folder / "expected.exe")
+               ? ""
+               : "stripping an attached block does not give back the module";
 }
 
 std::u16string Units(std::span<const std::uint8_t> input) {
@@ -256,6 +297,37 @@ std::string CheckExtraction(std::span<const std::uint8_t> input) {
                 : CheckFailed(bytes, testsupport::ReadAll(module), testsupport::ReadIfAny(tds), earlierTds, message);
 }
 
+std::string CheckAttachment(std::span<const std::uint8_t> input) {
+    if (input.size() < 4) {
+        return {};
+    }
+    std::size_t const rest = input.size() - 4;
+    std::size_t const tdsSize = std::min<std::size_t>(testsupport::Get32(Bytes(input.end() - 4, input.end()), 0), rest);
+    Bytes const module(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(rest - tdsSize));
+    Bytes const block(input.begin() + static_cast<std::ptrdiff_t>(rest - tdsSize), input.end() - 4);
+    auto const folder = Scratch().File("attachment");
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    auto const path = folder / "m.exe", tds = folder / "m.tds";
+    testsupport::WriteAll(path, module);
+    testsupport::WriteAll(tds, block);
+    std::u16string message;
+    bool done = false;
+    try {
+        done = AttachDebugInfo(testsupport::Wide(path), testsupport::Wide(tds), message);
+    } catch (const std::exception& error) {
+        return std::string("the attachment raised an exception: ") + error.what();
+    }
+    bool const mayHaveChanged = message.find(u"The debug information is still in") != std::u16string::npos;
+    if (testsupport::ReadAll(tds) != block || (!done && !mayHaveChanged && testsupport::ReadAll(path) != module)) {
+        return "the attachment changed the .tds file, or refused and changed the module";
+    }
+    if (!done) {
+        return message.empty() ? "a refusal without a message" : "";
+    }
+    return CheckAttached(module, block, folder);
+}
+
 std::string CheckCliText(std::span<const std::uint8_t> input) {
     std::u16string const narrow(input.begin(), input.end());
     for (std::u16string const& text : {narrow, Units(input)}) {
@@ -299,6 +371,9 @@ std::vector<Seed> ModuleSeeds() {
         seeds.emplace_back(kind + "unsized", td32(basic(plus, 0), 44));
         seeds.emplace_back(kind + "header-data",
                            td32(basic(plus).DirectoryCount(14).Directory(11, plus ? 0x1F0 : 0x1E0, 8), 52));
+        // Room for one more header until the directory table is widened.
+        seeds.emplace_back(kind + "tight",
+                           testsupport::SmallModule(plus).SpareHeaders(1).DirectoryCount(6).Build().Image);
     }
     seeds.emplace_back("small-alignment", td32(basic(false).SectionAlignment(0x200), 20));
     seeds.emplace_back("only-debug", td32(TestModuleBuilder(), 28));
@@ -309,6 +384,17 @@ std::vector<Seed> ModuleSeeds() {
     }
     for (auto const& entry : fs::directory_iterator(QUILLON_TEST_MODULES_DIR)) {
         seeds.emplace_back(entry.path().filename().string(), testsupport::ReadAll(entry.path()));
+    }
+    return seeds;
+}
+
+std::vector<Seed> AttachmentSeeds() {
+    std::vector<Seed> seeds = ModuleSeeds();
+    Bytes const block = testsupport::MakeTd32Block(64);
+    for (auto& [name, bytes] : seeds) {
+        bytes.insert(bytes.end(), block.begin(), block.end());
+        bytes.resize(bytes.size() + 4);
+        testsupport::Put32(bytes, bytes.size() - 4, 64);
     }
     return seeds;
 }

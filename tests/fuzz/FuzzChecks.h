@@ -21,6 +21,11 @@ std::string CheckEditor(std::span<const std::uint8_t> input);
 // unchanged and left no new .tds file, unless the message says the block was
 // saved, and then it was. Never part of a file at the .tds path.
 std::string CheckExtraction(std::span<const std::uint8_t> input);
+// The input as a module and a .tds file, whose length its last 4 bytes give:
+// a refusal left both files alone (the module unless the message says the
+// block is still in the .tds file); an attached block strips off again to
+// the .tds bytes and the module's bytes as the editor writes them.
+std::string CheckAttachment(std::span<const std::uint8_t> input);
 // The input as text: argument splitting ends and never overruns, the wrap
 // keeps every word and breaks wherever a blank allows, the UTF-8 round trip
 // gives the bytes back, a new extension never changes the folder part, and
@@ -31,6 +36,8 @@ using Seed = std::pair<std::string, std::vector<std::uint8_t>>;
 // Modules from the test builder and the real mingw-w64 modules, with and
 // without TD32 blocks; texts for the command-line functions.
 std::vector<Seed> ModuleSeeds();
+// The module seeds, each followed by a .tds file and its length.
+std::vector<Seed> AttachmentSeeds();
 std::vector<Seed> TextSeeds();
 
 }  // namespace fuzzcheck

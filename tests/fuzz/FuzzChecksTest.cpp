@@ -18,6 +18,9 @@ TEST(FuzzChecks, SeedsKeepEveryProperty) {
         EXPECT_EQ(fuzzcheck::CheckEditor(bytes), "") << name;
         EXPECT_EQ(fuzzcheck::CheckExtraction(bytes), "") << name;
     }
+    for (auto const& [name, bytes] : fuzzcheck::AttachmentSeeds()) {
+        EXPECT_EQ(fuzzcheck::CheckAttachment(bytes), "") << name;
+    }
     for (auto const& [name, bytes] : fuzzcheck::TextSeeds()) {
         EXPECT_EQ(fuzzcheck::CheckCliText(bytes), "") << name;
     }

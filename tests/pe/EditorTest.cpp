@@ -424,11 +424,15 @@ TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
     header.Name = {'.', 'n', 'e', 'w'};
     header.VirtualAddress = 0x4000;
     header.VirtualSize = header.SizeOfRawData = 0x123;
+    auto const feed = [data = Pattern(0x123, 5)](std::uint32_t offset, void* buffer, std::uint32_t size) {
+        std::copy_n(data.begin() + offset, size, static_cast<std::uint8_t*>(buffer));
+        return true;  // the section's data, piece by piece
+    };
     for (bool checksum : {false, true}) {
         ModuleView const before = SmallModule().SpareHeaders(1).Checksum(checksum).Build();
         ASSERT_TRUE(Open(before.Image));
-        EXPECT_THROW(editor.AddSection(header, Pattern(0x122, 5)), Exception);
-        ASSERT_TRUE(editor.AddSection(header, Pattern(0x123, 5)));
+        EXPECT_THROW(editor.AddSection(header, {}), Exception);
+        ASSERT_TRUE(editor.AddSection(header, feed));
         ModuleView const after = Written();
         ASSERT_EQ(after.NumberOfSections, 4);
         EXPECT_EQ(after.Sections[3].PointerToRawData, before.Image.size());
@@ -447,7 +451,7 @@ TEST_F(Editor, AddingASectionAppendsItsDataAndHeader) {
           std::pair{SmallModule().SpareHeaders(1).Trailing(Bytes(3, 1)).Build().Image, SDataAfterLastSection}}) {
         ASSERT_TRUE(Open(image));
         header.VirtualAddress = 0x100000;
-        EXPECT_FALSE(editor.AddSection(header, Pattern(0x123, 5)));
+        EXPECT_FALSE(editor.AddSection(header, feed));
         EXPECT_EQ(editor.GetLastErrorText(), reason);
         EXPECT_TRUE(editor.Close(true));
         EXPECT_EQ(ReadAll(path), image);
