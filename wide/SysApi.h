@@ -125,6 +125,12 @@ bool SysSetEndOfFile(SysHandle handle);
 bool SysFlushFileBuffers(SysHandle handle);
 bool SysCloseHandle(SysHandle handle);
 
+// A read-only view of the first size bytes of an open file, or nullptr with
+// the last error set. Keep the handle open while the view is used (on POSIX
+// its shared lock keeps our own writers away); SysUnmapView releases it.
+const std::uint8_t* SysMapView(SysHandle handle, std::uint64_t size);
+void SysUnmapView(const std::uint8_t* view, std::uint64_t size);
+
 // Makes the folder entry of a freshly written file durable (fsync of the
 // folder on POSIX; nothing to do on Windows). True on success.
 bool SysFlushFolderOf(const WideString& path);
@@ -157,5 +163,8 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b);
 // ANSI code page on Windows; UTF-8 on POSIX, where CR characters are dropped
 // so lines end with LF alone). Failures are ignored.
 void WriteStdOut(const WideString& text);
+// The same for UTF-8 text: long listings go out without a detour through
+// UTF-16 where the console takes UTF-8.
+void WriteStdOutUtf8(const std::string& text);
 // Writes text to standard error (OEM code page on Windows, UTF-8 on POSIX).
 void WriteStdErr(const WideString& text);

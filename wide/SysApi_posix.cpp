@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,8 +42,8 @@ constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
 thread_local std::uint32_t lastError = 0;
 
-int savedArgc = 0;
 char** savedArgv = nullptr;
+int savedCount = 0;  // arguments before the first empty one
 
 // One object behind every handle: an open file, or a folder search with its
 // matches taken when the search began.
@@ -397,15 +398,14 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 
 void InitPlatform(int argc, char** argv) {
     UseWideApi = true;
-    savedArgc = argc;
     savedArgv = argv;
+    // Counted once: GetArgument is called for each of what may be a great
+    // many arguments.
+    savedCount = 0;
+    while (savedCount + 1 < argc && argv[savedCount + 1] != nullptr && argv[savedCount + 1][0] != '\0') ++savedCount;
 }
 
-int GetArgumentCount() {
-    int count = 0;
-    while (count + 1 < savedArgc && savedArgv[count + 1] != nullptr && savedArgv[count + 1][0] != '\0') ++count;
-    return count;
-}
+int GetArgumentCount() { return savedCount; }
 
 WideString GetArgument(int index) {
     if (index == 0) {
@@ -543,6 +543,24 @@ bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExist
     bool moved = replaceExisting ? ::rename(source.c_str(), target.c_str()) == 0 : MoveWithoutReplacing(source, target);
     if (!moved) FailWith(errno == EEXIST ? sys::kErrorAlreadyExists : ErrorForPath(errno, target));
     return moved;
+}
+
+const std::uint8_t* SysMapView(SysHandle handle, std::uint64_t size) {
+    if (fault::Strike()) return nullptr;
+    HandleObject* file = AsObject(handle, HandleObject::Kind::File);
+    if (file == nullptr) return nullptr;
+    if (size == 0 || static_cast<std::size_t>(size) != size) {
+        FailWith(sys::kErrorInvalidParameter);
+        return nullptr;
+    }
+    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file->fd, 0);
+    if (view != MAP_FAILED) return static_cast<const std::uint8_t*>(view);
+    FailWith(ErrorFromErrno(errno));
+    return nullptr;
+}
+
+void SysUnmapView(const std::uint8_t* view, std::uint64_t size) {
+    if (view != nullptr) ::munmap(const_cast<std::uint8_t*>(view), size);
 }
 
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
@@ -706,5 +724,11 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
 }
 
 void WriteStdOut(const WideString& text) { WriteAll(STDOUT_FILENO, ConsoleText(text)); }
+
+void WriteStdOutUtf8(const std::string& text) {
+    std::string lines = text;
+    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+    WriteAll(STDOUT_FILENO, lines);
+}
 
 void WriteStdErr(const WideString& text) { WriteAll(STDERR_FILENO, ConsoleText(text)); }
