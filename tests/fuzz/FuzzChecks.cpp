@@ -8,6 +8,9 @@
 #include "ConsoleOutput.h"
 #include "DebugInfoExtraction.h"
 #include "TestFiles.h"
+#include "ReadableName.h"
+#include "Td32BlockBuilder.h"
+#include "Td32DebugInfo.h"
 #include "TestModuleBuilder.h"
 #include "WideText.h"
 #include "kvPEFileUtils.h"
@@ -213,7 +216,56 @@ std::string CheckPathsAndUtf8(std::span<const std::uint8_t> input) {
     return {};
 }
 
+bool Holds(const TTd32Procedure& p, std::uint16_t segment, std::uint32_t offset) {
+    return p.Segment == segment && offset >= p.Offset && offset - p.Offset < p.Length;
+}
+
+std::string CheckLookup(const TTd32DebugInfo& info, std::uint16_t segment, std::uint32_t offset) {
+    const TTd32Procedure* found = info.FindProcedure(segment, offset);
+    bool held = false;
+    for (const TTd32Procedure& p : info.Procedures()) {
+        held = held || Holds(p, segment, offset);
+        if (found != nullptr && Holds(p, segment, offset) && p.Offset > found->Offset) {
+            return "a lookup gave a procedure that is not the innermost";
+        }
+    }
+    if (held != (found != nullptr) || (found != nullptr && !Holds(*found, segment, offset))) {
+        return "a lookup missed the procedure or gave one that does not hold the address";
+    }
+    auto const line = found != nullptr ? info.FindLine(*found, offset) : std::nullopt;
+    if (line && (line->Offset < found->Offset || line->Offset > offset || line->File >= info.SourceFiles().size())) {
+        return "a line outside the procedure or after the address";
+    }
+    return {};
+}
+
 }  // namespace
+
+std::string CheckTd32Reader(std::span<const std::uint8_t> input) {
+    TTd32DebugInfo info;
+    std::u16string_view reason;
+    if (!info.Read(input, reason)) {
+        return reason.empty() || !info.Procedures().empty() ? "a refusal without a reason, or with data kept" : "";
+    }
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> addresses;
+    for (const TTd32Procedure& p : info.Procedures()) {
+        addresses.emplace_back(p.Segment, p.Offset);
+        addresses.emplace_back(p.Segment, p.Offset + p.Length - 1);
+        auto const first = info.FirstLine(p);
+        if (first && (first->Offset < p.Offset || first->Offset - p.Offset >= p.Length)) {
+            return "a procedure's first line lies outside it";
+        }
+        ReadableName(info.ProcedureName(p));
+    }
+    for (std::size_t i = 0; i + 6 <= input.size() && addresses.size() < 512; i += 6) {
+        addresses.emplace_back(input[i] | input[i + 1] << 8, ReadLe32(input, i + 2));
+    }
+    addresses.resize(std::min<std::size_t>(addresses.size(), 512));
+    for (auto const& [segment, offset] : addresses) {
+        if (auto failure = CheckLookup(info, segment, offset); !failure.empty()) return failure;
+    }
+    return {};
+}
 
 std::string CheckEditor(std::span<const std::uint8_t> input) {
     Bytes const bytes(input.begin(), input.end());
@@ -304,6 +356,16 @@ std::vector<Seed> ModuleSeeds() {
         seeds.emplace_back(entry.path().filename().string(), testsupport::ReadAll(entry.path()));
     }
     return seeds;
+}
+
+std::vector<Seed> Td32Seeds() {
+    using testsupport::Td32Proc;
+    std::vector<Td32Proc> many;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        many.push_back({"@Big@P" + std::to_string(i), static_cast<std::uint16_t>(1 + i % 2), i * 0x20, 0x30 - i % 3});
+    }
+    return {{"example", testsupport::Td32ExampleBlock()},
+            {"overlapping", testsupport::BuildTd32Block({{"Big", {{"Big.pas", 1, {{0, 1}, {0x40, 2}}}}, many}})}};
 }
 
 std::vector<Seed> TextSeeds() {
