@@ -41,6 +41,7 @@ bool ParseCommandLine(TRunSettings& settings) {
     while (TakeSwitch(GetArgument(index), settings)) {
         if (!Advance(index, count)) return false;
     }
+    settings.Positional.reserve(count - index + 1);
     do {
         settings.Positional.push_back(GetArgument(index));
     } while (Advance(index, count));

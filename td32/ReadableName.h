@@ -9,3 +9,6 @@
 // ("@Unit1@TForm1@Button1Click$qqrp14System@TObject" reads
 // "Unit1.TForm1.Button1Click").
 std::string ReadableName(std::string_view name);
+// The same, written to out, which has room for name.size() characters;
+// returns its length.
+std::size_t WriteReadableName(std::string_view name, char* out);

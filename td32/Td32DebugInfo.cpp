@@ -13,6 +13,7 @@ using namespace uMsg_Td32DebugInfo;
 namespace {
 
 constexpr std::uint32_t kSignature = 0x39304246;  // "FB09"
+constexpr std::uint32_t kSmallestProcedure = 44;  // record length, type and the fields up to the name
 
 bool AddressOrder(const TTd32Procedure& a, const TTd32Procedure& b) {
     return std::tuple(a.Segment, a.Offset, b.Length, a.NameAt) < std::tuple(b.Segment, b.Offset, a.Length, b.NameAt);
@@ -38,7 +39,8 @@ bool TTd32DebugInfo::Read(std::span<const std::uint8_t> block, std::u16string_vi
         *this = TTd32DebugInfo();
         return false;
     }
-    std::sort(procedures_.begin(), procedures_.end(), AddressOrder);
+    if (!std::is_sorted(procedures_.begin(), procedures_.end(), AddressOrder))
+        std::sort(procedures_.begin(), procedures_.end(), AddressOrder);
     GroupLineTables();
     BuildAddressMap();
     return true;
@@ -47,6 +49,13 @@ bool TTd32DebugInfo::Read(std::span<const std::uint8_t> block, std::u16string_vi
 // The compilation units first: the line tables and symbols name theirs.
 bool TTd32DebugInfo::ReadSubsections(const std::vector<Subsection>& subsections) {
     if (!ReadNameTable(subsections) || !ReadModules(subsections)) return false;
+    // Room for as many procedures as the symbols can hold: pages that are
+    // never written cost no memory.
+    std::uint64_t symbolBytes = 0;
+    for (const Subsection& subsection : subsections) {
+        if (subsection.Type == kAlignSymbols) symbolBytes += subsection.Size;
+    }
+    procedures_.reserve(symbolBytes / kSmallestProcedure);
     for (const Subsection& subsection : subsections) {
         if (subsection.Type == kSourceModule && !ReadSourceModule(subsection)) return false;
         if (subsection.Type == kAlignSymbols && !ReadSymbols(subsection)) return false;

@@ -157,7 +157,11 @@ private:
     std::vector<TTd32LineTable> tables_;
     std::vector<std::uint32_t> tableLastMax_;  // per table: the highest LastOffset of its group so far
     std::vector<TableGroup> groups_;
+    // Where the last searches ended: a listing asks in address order.
+    mutable const TableGroup* lastGroup_ = nullptr;
+    mutable const TTd32LineTable* hintTable_ = nullptr;
+    mutable std::uint32_t hintEntry_ = 0;
     std::vector<TTd32Procedure> procedures_;
-    std::vector<AddressPiece> pieces_;
+    std::vector<AddressPiece> pieces_;  // empty where no two procedures share an address
     std::uint64_t lineEntries_ = 0;
 };

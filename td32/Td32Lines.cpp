@@ -75,13 +75,15 @@ bool TTd32DebugInfo::ReadLineTable(std::uint64_t at, std::uint64_t end, std::uin
     table.Count = entries.U16();
     table.OffsetsAt = entries.Position();
     if (!entries.Has(std::uint64_t{table.Count} * kEntrySize)) return Fail(SLinesDamaged);
-    for (std::uint32_t i = 0; i < table.Count; ++i) {
-        std::uint32_t const offset = entries.U32();
-        if (i > 0 && offset < table.LastOffset) return Fail(SLinesUnordered);
-        if (i == 0) table.FirstOffset = offset;
+    const std::uint8_t* offsets = block_.data() + table.OffsetsAt;
+    table.FirstOffset = table.Count > 0 ? LoadLe32(offsets) : 0;
+    table.LastOffset = table.FirstOffset;
+    for (std::uint32_t i = 1; i < table.Count; ++i) {
+        std::uint32_t const offset = LoadLe32(offsets + 4ull * i);
+        if (offset < table.LastOffset) return Fail(SLinesUnordered);
         table.LastOffset = offset;
     }
-    entries.Skip(table.Count * 2ull);
+    entries.Skip(table.Count * 6ull);
     tableEnd = entries.Position();
     lineEntries_ += table.Count;
     if (table.Count > 0) tables_.push_back(table);
@@ -110,10 +112,14 @@ void TTd32DebugInfo::GroupLineTables() {
 }
 
 const TTd32DebugInfo::TableGroup* TTd32DebugInfo::FindGroup(std::uint32_t module, std::uint16_t segment) const {
+    // A listing asks for one unit's procedures one after another.
+    if (lastGroup_ != nullptr && lastGroup_->Module == module && lastGroup_->Segment == segment) return lastGroup_;
     auto const it =
         std::lower_bound(groups_.begin(), groups_.end(), std::pair(module, segment),
                          [](const TableGroup& g, auto key) { return std::pair(g.Module, g.Segment) < key; });
-    return it != groups_.end() && it->Module == module && it->Segment == segment ? &*it : nullptr;
+    if (it == groups_.end() || it->Module != module || it->Segment != segment) return nullptr;
+    lastGroup_ = &*it;
+    return lastGroup_;
 }
 
 std::uint32_t TTd32DebugInfo::EntryOffset(const TTd32LineTable& table, std::uint32_t entry) const {
@@ -121,18 +127,33 @@ std::uint32_t TTd32DebugInfo::EntryOffset(const TTd32LineTable& table, std::uint
 }
 
 // The first entry of the table whose offset is above value (or at least
-// value, when atOrAbove).
+// value, when atOrAbove). A listing asks in address order, so the search
+// starts from where the last one in the same table ended and gallops on.
 std::uint32_t TTd32DebugInfo::FindEntry(const TTd32LineTable& table, std::uint32_t value, bool atOrAbove) const {
+    auto const before = [&](std::uint32_t entry) {
+        std::uint32_t const offset = EntryOffset(table, entry);
+        return atOrAbove ? offset < value : offset <= value;
+    };
     std::uint32_t low = 0;
     std::uint32_t high = table.Count;
+    if (hintTable_ == &table && hintEntry_ < table.Count && before(hintEntry_)) {
+        low = hintEntry_ + 1;
+        std::uint64_t step = 1;
+        while (low + step <= table.Count && before(static_cast<std::uint32_t>(low + step - 1))) {
+            low += static_cast<std::uint32_t>(step);
+            step *= 2;
+        }
+        high = static_cast<std::uint32_t>(std::min<std::uint64_t>(table.Count, low + step - 1));
+    }
     while (low < high) {
         std::uint32_t const middle = low + (high - low) / 2;
-        std::uint32_t const offset = EntryOffset(table, middle);
-        if (offset < value || (!atOrAbove && offset == value))
+        if (before(middle))
             low = middle + 1;
         else
             high = middle;
     }
+    hintTable_ = &table;
+    hintEntry_ = low > 0 ? low - 1 : 0;
     return low;
 }
 

@@ -24,11 +24,15 @@ bool TTd32DebugInfo::ReadNameTable(const std::vector<Subsection>& subsections) {
     std::uint32_t const count = names.U32();
     if (!names.Has(std::uint64_t{count} * kSmallestEntry)) return Fail(SNameTableDamaged);
     names_.reserve(count);
-    for (std::uint32_t i = 0; i < count && names.Ok(); ++i) {
-        names_.push_back(names.Position());
-        names.Skip(names.U8() + 1u);
+    // Each entry must start before the end; the last must also end by it.
+    std::uint64_t at = names.Position();
+    std::uint64_t const end = std::uint64_t{table->Offset} + table->Size;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (at >= end) return Fail(SNameTableDamaged);
+        names_.push_back(static_cast<std::uint32_t>(at));
+        at += block_[at] + 2u;
     }
-    return names.Ok() || Fail(SNameTableDamaged);
+    return at <= end || Fail(SNameTableDamaged);
 }
 
 bool TTd32DebugInfo::ResolveName(std::uint32_t index, std::uint32_t& at) {

@@ -11,8 +11,9 @@ namespace {
 
 constexpr std::uint16_t kLocalProcedure = 0x204;
 constexpr std::uint16_t kGlobalProcedure = 0x205;
-// Parent, end, next, length, debug start and end, offset, segment, flags,
-// type and name; an unknown word and the linkage name may follow.
+// Parent, end, next, length (at 12), debug start and end, offset (24),
+// segment (28), flags, type and name (36); an unknown word and the linkage
+// name may follow.
 constexpr std::uint32_t kProcedureSize = 40;
 constexpr std::uint32_t kLinkageNameAt = 44;
 
@@ -21,32 +22,27 @@ constexpr std::uint32_t kLinkageNameAt = 44;
 bool TTd32DebugInfo::ReadSymbols(const Subsection& subsection) {
     std::uint32_t module = 0;
     if (!ModuleAt(subsection.Module, module)) return false;
-    TTd32Cursor records(block_, subsection.Offset, std::uint64_t{subsection.Offset} + subsection.Size);
-    records.Skip(4);  // signature
-    while (records.Has(4)) {
-        std::uint16_t const length = records.U16();
-        std::uint16_t const type = records.U16();
-        if (length < 2 || !records.Has(length - 2u)) return Fail(SSymbolsDamaged);
-        if ((type == kLocalProcedure || type == kGlobalProcedure) &&
-            !ReadProcedure(records.Position(), length - 2u, module))
+    std::uint32_t const end = subsection.Offset + subsection.Size;  // checked to lie in the block
+    for (std::uint32_t at = subsection.Offset + 4; end > at && end - at >= 4;) {
+        std::uint16_t const length = LoadLe16(&block_[at]);
+        std::uint16_t const type = LoadLe16(&block_[at + 2]);
+        if (length < 2 || length - 2u > end - at - 4) return Fail(SSymbolsDamaged);
+        if ((type == kLocalProcedure || type == kGlobalProcedure) && !ReadProcedure(at + 4, length - 2u, module))
             return false;
-        records.Skip(length - 2u);
+        at += 2u + length;
     }
     return true;
 }
 
 bool TTd32DebugInfo::ReadProcedure(std::uint32_t body, std::uint32_t bodySize, std::uint32_t module) {
     if (bodySize < kProcedureSize) return Fail(SSymbolsDamaged);
-    TTd32Cursor fields(block_, body, std::uint64_t{body} + bodySize);
+    const std::uint8_t* fields = block_.data() + body;
     TTd32Procedure procedure;
     procedure.Module = static_cast<std::uint16_t>(module);
-    fields.Skip(12);  // parent, end, next
-    procedure.Length = fields.U32();
-    fields.Skip(8);  // debug start and end
-    procedure.Offset = fields.U32();
-    procedure.Segment = fields.U16();
-    fields.Skip(6);  // flags, type
-    if (!ResolveName(fields.U32(), procedure.NameAt)) return false;
+    procedure.Length = LoadLe32(fields + 12);
+    procedure.Offset = LoadLe32(fields + 24);
+    procedure.Segment = LoadLe16(fields + 28);
+    if (!ResolveName(LoadLe32(fields + 36), procedure.NameAt)) return false;
     if (bodySize > kLinkageNameAt) {
         std::uint32_t const linkage = body + kLinkageNameAt;
         std::uint8_t const length = block_[linkage];

@@ -5,6 +5,7 @@
 
 namespace uMsg_Td32DebugInfo {
 
+inline constexpr std::u16string_view SBlockTooLarge = u"the block is larger than 4 GiB.";
 inline constexpr std::u16string_view SNoSignature = u"the block does not start with \"FB09\".";
 inline constexpr std::u16string_view SDirectoryOutside = u"a subsection directory lies outside the block.";
 inline constexpr std::u16string_view SDirectoryLayout = u"a subsection directory has an unknown layout.";

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 using WideString = std::u16string;
 
@@ -59,7 +60,7 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 }  // namespace sys
 
 // Path text: the characters that separate the parts of a path, and the one
-// used to join a folder and a name. Backslash and colon on Windows; the
+// used to join a folder and a name; and the console's line end. Backslash and colon on Windows; the
 // slash alone on POSIX, where backslash and colon are ordinary characters.
 // POSIX shells expand wildcards before the program starts, so one mask can
 // arrive as several names; on Windows the program expands masks itself.
@@ -68,11 +69,13 @@ inline constexpr char16_t kFolderDelimiters[] = u"\\:";
 inline constexpr char16_t kExtensionDelimiters[] = u".\\:";
 inline constexpr char16_t kPathSeparator = u'\\';
 inline constexpr bool kShellExpandsWildcards = false;
+inline constexpr char kConsoleLineEnd[] = "\r\n";
 #else
 inline constexpr char16_t kFolderDelimiters[] = u"/";
 inline constexpr char16_t kExtensionDelimiters[] = u"./";
 inline constexpr char16_t kPathSeparator = u'/';
 inline constexpr bool kShellExpandsWildcards = true;
+inline constexpr char kConsoleLineEnd[] = "\n";
 #endif
 
 // ---- Process --------------------------------------------------------------
@@ -163,8 +166,9 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b);
 // ANSI code page on Windows; UTF-8 on POSIX, where CR characters are dropped
 // so lines end with LF alone). Failures are ignored.
 void WriteStdOut(const WideString& text);
-// The same for UTF-8 text: long listings go out without a detour through
-// UTF-16 where the console takes UTF-8.
-void WriteStdOutUtf8(const std::string& text);
+// The same for UTF-8 text whose lines end with kConsoleLineEnd: long
+// listings go out without a detour through UTF-16 where the console takes
+// UTF-8.
+void WriteStdOutUtf8(std::string_view text);
 // Writes text to standard error (OEM code page on Windows, UTF-8 on POSIX).
 void WriteStdErr(const WideString& text);

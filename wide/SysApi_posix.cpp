@@ -328,7 +328,7 @@ bool BasePosition(int fd, std::uint32_t moveMethod, std::int64_t& base) {
 }
 
 // Writes all of text to fd; failures are ignored, as for a console.
-void WriteAll(int fd, const std::string& text) {
+void WriteAll(int fd, std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t written = ::write(fd, text.data() + done, text.size() - done);
@@ -725,10 +725,6 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
 
 void WriteStdOut(const WideString& text) { WriteAll(STDOUT_FILENO, ConsoleText(text)); }
 
-void WriteStdOutUtf8(const std::string& text) {
-    std::string lines = text;
-    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
-    WriteAll(STDOUT_FILENO, lines);
-}
+void WriteStdOutUtf8(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
 
 void WriteStdErr(const WideString& text) { WriteAll(STDERR_FILENO, ConsoleText(text)); }

@@ -321,7 +321,7 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
 
 void WriteStdOut(const WideString& text) { WriteTo(STD_OUTPUT_HANDLE, ToAnsi(text, CP_THREAD_ACP)); }
 
-void WriteStdOutUtf8(const std::string& text) {
+void WriteStdOutUtf8(std::string_view text) {
     WriteTo(STD_OUTPUT_HANDLE, ToAnsi(FromAnsi(text.data(), static_cast<int>(text.size()), CP_UTF8), CP_THREAD_ACP));
 }
 

@@ -220,7 +220,24 @@ bool Holds(const TTd32Procedure& p, std::uint16_t segment, std::uint32_t offset)
     return p.Segment == segment && offset >= p.Offset && offset - p.Offset < p.Length;
 }
 
-std::string CheckLookup(const TTd32DebugInfo& info, std::uint16_t segment, std::uint32_t offset) {
+// The line entries of the procedure's unit and segment within [low, high],
+// by brute force over the block: the reader's answers must be the last and
+// the first of them.
+std::vector<TTd32Line> EntriesWithin(const TTd32DebugInfo& info, std::span<const std::uint8_t> block,
+                                     const TTd32Procedure& p, std::uint64_t low, std::uint64_t high) {
+    std::vector<TTd32Line> entries;
+    for (const TTd32LineTable& t : info.LineTables()) {
+        if (info.SourceFiles()[t.File].Module != p.Module || t.Segment != p.Segment) continue;
+        for (std::uint32_t i = 0; i < t.Count; ++i) {
+            std::uint32_t const offset = ReadLe32(block, t.OffsetsAt + 4 * i);
+            if (offset >= low && offset <= high) entries.push_back({t.File, offset, 0});
+        }
+    }
+    return entries;
+}
+
+std::string CheckLookup(const TTd32DebugInfo& info, std::span<const std::uint8_t> block, std::uint16_t segment,
+                        std::uint32_t offset) {
     const TTd32Procedure* found = info.FindProcedure(segment, offset);
     bool held = false;
     for (const TTd32Procedure& p : info.Procedures()) {
@@ -232,11 +249,27 @@ std::string CheckLookup(const TTd32DebugInfo& info, std::uint16_t segment, std::
     if (held != (found != nullptr) || (found != nullptr && !Holds(*found, segment, offset))) {
         return "a lookup missed the procedure or gave one that does not hold the address";
     }
-    auto const line = found != nullptr ? info.FindLine(*found, offset) : std::nullopt;
-    if (line && (line->Offset < found->Offset || line->Offset > offset || line->File >= info.SourceFiles().size())) {
-        return "a line outside the procedure or after the address";
+    if (found == nullptr) return {};
+    auto const line = info.FindLine(*found, offset);
+    auto const entries = EntriesWithin(info, block, *found, found->Offset, offset);
+    auto const last =
+        std::max_element(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Offset < b.Offset; });
+    if (line.has_value() != !entries.empty() || (line && line->Offset != last->Offset)) {
+        return "a lookup's line is not the last entry at or before the address within the procedure";
     }
     return {};
+}
+
+std::string CheckFirstLine(const TTd32DebugInfo& info, std::span<const std::uint8_t> block, const TTd32Procedure& p) {
+    auto const first = info.FirstLine(p);
+    auto const entries = p.Length == 0
+                             ? std::vector<TTd32Line>()
+                             : EntriesWithin(info, block, p, p.Offset, std::uint64_t{p.Offset} + p.Length - 1);
+    auto const lowest =
+        std::min_element(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Offset < b.Offset; });
+    return first.has_value() != !entries.empty() || (first && first->Offset != lowest->Offset)
+               ? "a procedure's first line is not its first line entry"
+               : "";
 }
 
 }  // namespace
@@ -251,10 +284,7 @@ std::string CheckTd32Reader(std::span<const std::uint8_t> input) {
     for (const TTd32Procedure& p : info.Procedures()) {
         addresses.emplace_back(p.Segment, p.Offset);
         addresses.emplace_back(p.Segment, p.Offset + p.Length - 1);
-        auto const first = info.FirstLine(p);
-        if (first && (first->Offset < p.Offset || first->Offset - p.Offset >= p.Length)) {
-            return "a procedure's first line lies outside it";
-        }
+        if (auto failure = CheckFirstLine(info, input, p); !failure.empty()) return failure;
         ReadableName(info.ProcedureName(p));
     }
     for (std::size_t i = 0; i + 6 <= input.size() && addresses.size() < 512; i += 6) {
@@ -262,7 +292,7 @@ std::string CheckTd32Reader(std::span<const std::uint8_t> input) {
     }
     addresses.resize(std::min<std::size_t>(addresses.size(), 512));
     for (auto const& [segment, offset] : addresses) {
-        if (auto failure = CheckLookup(info, segment, offset); !failure.empty()) return failure;
+        if (auto failure = CheckLookup(info, input, segment, offset); !failure.empty()) return failure;
     }
     return {};
 }

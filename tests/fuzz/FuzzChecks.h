@@ -31,7 +31,8 @@ std::string CheckCliText(std::span<const std::uint8_t> input);
 // reason and keeps nothing. A lookup of any address (each procedure's first
 // and last byte, and addresses the input names) gives a procedure that holds
 // it and starts last among those that do, or none when none does; its line
-// lies within the procedure, at or before the address.
+// is the unit's last line entry within the procedure at or before the
+// address, and a procedure's first line its first entry.
 std::string CheckTd32Reader(std::span<const std::uint8_t> input);
 
 using Seed = std::pair<std::string, std::vector<std::uint8_t>>;
