@@ -23,7 +23,10 @@ namespace {
 // text beyond it is cut, never written past.
 class TLineOutput {
 public:
-    explicit TLineOutput(bool keep = false) : keep_(keep) {}
+    // Kept, the text is read back by the caller; room is the size it will
+    // likely need.
+    explicit TLineOutput(bool keep = false, std::size_t room = 0)
+        : keep_(keep), size_(std::max(room, kPiece) + kLineRoom + 2) {}
     TLineOutput(const TLineOutput&) = delete;
     TLineOutput& operator=(const TLineOutput&) = delete;
     ~TLineOutput() { Flush(); }
@@ -96,7 +99,7 @@ private:
     }
 
     bool keep_;
-    std::size_t size_ = kPiece + kLineRoom + 2;
+    std::size_t size_;
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(size_);
     std::size_t used_ = 0;
     std::size_t lineStart_ = 0;
@@ -206,7 +209,7 @@ void LookUpAddresses(const TDebugInfoSource& source, std::span<const std::u16str
     std::sort(queries.begin(), queries.end(), [](const Query& a, const Query& b) {
         return std::pair(a.Address.Segment, a.Address.Value) < std::pair(b.Address.Segment, b.Address.Value);
     });
-    TLineOutput answers(true);
+    TLineOutput answers(true, texts.size() * 96);
     std::vector<std::pair<std::size_t, std::size_t>> kept(texts.size());
     for (const Query& query : queries) {
         kept[query.Index].first = answers.Size();

@@ -7,12 +7,17 @@
 # each run from the same state (a fresh copy, earlier outputs deleted, sync,
 # a short pause); prints the median of the ratios, the medians of the times
 # and Quillon's peak memory.
-# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder]
+# A third workload, reader, measures the TD32 reader on a synthetic block of
+# 256 MiB (scripts/td32_block.py): -i to /dev/null and -l with 100,000
+# addresses, each as a ratio to reading the file once with cat (warm), and
+# the peak memory against the block's size.
+# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder] [workloads: single tree reader]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quillon=${1:-$root/build/release/cli/quillon}
 pairs=${2:-5}
 work=${3:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
+workloads=${4:-single tree reader}
 python=/usr/bin/python3
 [ -x /usr/bin/time ] || "$root/scripts/setup-debian.sh" time
 [ -x "$quillon" ] || { echo "build first: scripts/build-and-run.sh (or pass the binary)"; exit 1; }
@@ -63,6 +68,7 @@ EOF
 gcc -O2 -o "$work/floor" "$work/floor.c"
 x86_64-w64-mingw32-gcc -O2 -s -o "$work/base.exe" "$root/scripts/demo/hello.c"
 
+if [ "$workloads" != reader ]; then
 echo "== making the modules"
 cp "$work/base.exe" "$work/big.exe"
 "$python" "$root/scripts/add_td32_section.py" "$work/big.exe" --block-size $((1024 * 1024 * 1024))
@@ -102,6 +108,7 @@ run() {
 }
 
 for workload in single tree; do
+  [[ " $workloads " == *" $workload "* ]] || continue
   echo "== $workload: $pairs alternating pairs"
   results=()
   for pair in $(seq 1 "$pairs"); do
@@ -118,3 +125,31 @@ print("   median ratio %.2f (%.2f to %.2f); median quillon %.2f s, floor %.2f s;
     statistics.median(ratios), min(ratios), max(ratios), statistics.median(float(r[0]) for r in rows),
     statistics.median(float(r[1]) for r in rows), max(int(r[2]) for r in rows) / 1024))'
 done
+fi
+
+# The reader, warm: every run reads the same file from the page cache.
+[[ " $workloads " == *" reader "* ]] || exit 0
+echo "== reader: a 256 MiB block, $pairs rounds of cat, -i and -l with 100,000 addresses"
+"$python" "$root/scripts/td32_block.py" "$work/reader.tds" --mib 256 --addresses "$work/addresses"
+mapfile -t addresses < <(shuf -n 100000 --random-source=<(yes) "$work/addresses")
+# fine COMMAND...: the start and end of the run in seconds (to the
+# microsecond) and its peak memory in KiB.
+fine() {
+  local start=$EPOCHREALTIME
+  /usr/bin/time -o "$work/time" -f "%M" "$@" >/dev/null
+  echo "$start $EPOCHREALTIME $(cat "$work/time")"
+}
+cat "$work/reader.tds" >/dev/null
+for round in $(seq 1 "$pairs"); do
+  echo "$(fine cat "$work/reader.tds") $(fine "$quillon" -i "$work/reader.tds") $(fine "$quillon" -l "$work/reader.tds" "${addresses[@]}")"
+done | "$python" -c '
+import statistics, sys
+fields = [[float(v) for v in line.split()] for line in sys.stdin]
+rows = [[f[1] - f[0], f[2], f[4] - f[3], f[5], f[7] - f[6], f[8]] for f in fields]  # time, memory of each
+size = 256 * 1024
+for name, t, m in (("-i", 2, 3), ("-l", 4, 5)):
+    ratios = [r[t] / r[0] for r in rows]
+    print("   %s: median ratio to cat %.2f (%.2f to %.2f, target 3); median %.3f s, cat %.3f s; peak memory %.1f MiB, "
+          "block + %.1f MiB (target 64)" % (name, statistics.median(ratios), min(ratios), max(ratios),
+          statistics.median(r[t] for r in rows), statistics.median(r[0] for r in rows), max(r[m] for r in rows) / 1024,
+          (max(r[m] for r in rows) - size) / 1024))'
