@@ -12,12 +12,13 @@ std::size_t WriteReadableName(std::string_view name, char* out) {
     if (name.starts_with('@')) name.remove_prefix(1);
     name = name.substr(0, name.find('$'));
     std::size_t length = 0;
-    for (;;) {
-        std::size_t const at = std::min(name.find('@'), name.size());
-        name.copy(out + length, at);
-        length += at;
-        if (at == name.size()) return length;
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t const at = std::min(name.find('@', i), name.size());
+        std::copy(name.begin() + i, name.begin() + at, out + length);
+        length += at - i;
+        if (at == name.size()) break;
         out[length++] = '.';
-        name.remove_prefix(name.substr(at, 2) == "@@" ? at + 2 : at + 1);
+        i = at + (at + 1 < name.size() && name[at + 1] == '@' ? 2 : 1);
     }
+    return length;
 }

@@ -135,7 +135,8 @@ Bytes Td32ExampleBlock() {
         {"Unit1",
          {{"Unit1.pas", 1, {{0x100, 10}, {0x104, 11}, {0x120, 12}}}, {"Inc.inc", 1, {{0x110, 50}}}},
          {{"@Unit1@TForm1@Button1Click", 1, 0x100, 0x40, "@Unit1@TForm1@Button1Click$qqrp14System@TObject"},
-          {"Inner", 1, 0x110, 0x8}}},
+          {"Inner", 1, 0x110, 0x8},
+          {"@Unit1@Late", 1, 0x130, 0x4}}},
         {"Dummy", {{"Dummy.pas", 1, {{0, 99}}}}},
         {"Unit2", {}, {{"@Unit2@initialization$qqrv", 2, 0, 0x10}, {"@Unit2@@Helper", 1, 0, 0x10}}},
     });

@@ -34,8 +34,9 @@ struct Td32Unit {
 };
 
 Bytes BuildTd32Block(const std::vector<Td32Unit>& units);
-// Three units: Unit1 with a procedure, a nested one and lines in two files
-// (an include file in the middle); Dummy with only a line at 1:0, as linkers
+// Three units: Unit1 with a procedure, two nested ones (the second after
+// the last line entry) and lines in two files (an include file in the
+// middle); Dummy with only a line at 1:0, as linkers
 // give units without code; Unit2 with two procedures and no lines.
 Bytes Td32ExampleBlock();
 // Where the nth directory entry of the given subsection type lies.

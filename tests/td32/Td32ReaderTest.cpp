@@ -42,6 +42,7 @@ TEST(Td32Reader, FindsProcedureAndLine) {
         {1, 0x106, "Unit1.TForm1.Button1Click+6 Unit1.pas:11"},
         {1, 0x110, "Inner+0 Inc.inc:50"},                       // the nested procedure is the innermost
         {1, 0x118, "Unit1.TForm1.Button1Click+24 Inc.inc:50"},  // the last entry of any of the unit's files
+        {1, 0x132, "Unit1.Late+2"},  // no entry since its start
         {1, 0x13f, "Unit1.TForm1.Button1Click+63 Unit1.pas:12"},
         {1, 0x140, "none"},
         {1, 0x4, "Unit2.Helper+4"},  // Dummy's line at 1:0 is another unit's
@@ -54,7 +55,7 @@ TEST(Td32Reader, FindsProcedureAndLine) {
         auto const first = info.FirstLine(p);
         order.push_back(ReadableName(info.ProcedureName(p)) + (first ? ":" + std::to_string(first->Line) : ""));
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"Unit2.Helper", "Unit1.TForm1.Button1Click:10", "Inner:50",
+    EXPECT_EQ(order, (std::vector<std::string>{"Unit2.Helper", "Unit1.TForm1.Button1Click:10", "Inner:50", "Unit1.Late",
                                                "Unit2.initialization"}));
     EXPECT_EQ(std::tuple(info.Modules().size(), info.DistinctSourceFileCount(), info.LineEntryCount()),
               std::tuple(3u, 3u, 5u));
@@ -112,6 +113,6 @@ TEST(Td32Reader, RefusesDamagedBlocks) {
         std::u16string_view reason;
         EXPECT_EQ(info.Read(block, reason), row.Reason.empty());
         EXPECT_EQ(reason, row.Reason);
-        EXPECT_EQ(info.Procedures().size(), row.Reason.empty() ? 4u : 0u);
+        EXPECT_EQ(info.Procedures().size(), row.Reason.empty() ? 5u : 0u);
     }
 }
