@@ -98,7 +98,7 @@ FAULTS = [
     ("procedures are listed in the block's order", "td32/Td32DebugInfo.cpp",
      "std::sort(procedures_.begin(), procedures_.end(), AddressOrder);", ""),
     ("\"@@\" reads as two dots", "td32/ReadableName.cpp",
-     "name.substr(at, 2) == \"@@\" ? at + 2 : at + 1", "at + 1"),
+     "i = at + (at + 1 < name.size() && name[at + 1] == '@' ? 2 : 1);", "i = at + 1;"),
     ("a virtual address is taken for an RVA", "cli/DebugInfoQuery.cpp",
      "if (address >= layout.ImageBase && address - layout.ImageBase < layout.SizeOfImage)", "if (false)"),
     ("the TDS file named with the module is ignored", "cli/DebugInfoSource.cpp",
