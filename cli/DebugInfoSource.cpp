@@ -60,11 +60,11 @@ bool TDebugInfoSource::Open(const std::u16string& path, const std::u16string& td
         return false;
     }
     block_ = TrailingBlock(file_.Bytes());
-    if (block_.size() != file_.Bytes().size()) {
-        message = std::u16string(msg::NotModuleOrTds);
-        return false;
-    }
-    return ReadBlock(path, message);
+    if (block_.size() == file_.Bytes().size()) return ReadBlock(path, message);
+    // A file that starts as a module keeps the editor's reason.
+    auto const bytes = file_.Bytes();
+    if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') message = std::u16string(msg::NotModuleOrTds);
+    return false;
 }
 
 bool TDebugInfoSource::OpenModule(const std::u16string& path, const std::u16string& tdsPath, std::u16string& message) {

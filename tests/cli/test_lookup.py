@@ -69,6 +69,7 @@ class Lookup(Case):
         half = BLOCK[:len(BLOCK) // 2]
         for block, line in [
             (BLOCK[:-100], "m.tds: the file is neither a module nor a TDS file."),
+            (b"MZ" + BLOCK, "m.tds: The file is not a valid Portable Executable file."),
             (half + b"FB09" + struct.pack("<I", len(half) + 8),
              damaged("a subsection directory lies outside the block.")),
             (put32(BLOCK, 4, 0xFFFFFF00), damaged("a subsection directory lies outside the block.")),
