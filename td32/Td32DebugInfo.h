@@ -64,6 +64,13 @@ struct TTd32Line {
 
 class TTd32DebugInfo {
 public:
+    TTd32DebugInfo() = default;
+    // It keeps pointers into its own tables; a move keeps them valid.
+    TTd32DebugInfo(const TTd32DebugInfo&) = delete;
+    TTd32DebugInfo& operator=(const TTd32DebugInfo&) = delete;
+    TTd32DebugInfo(TTd32DebugInfo&&) = default;
+    TTd32DebugInfo& operator=(TTd32DebugInfo&&) = default;
+
     // Reads the block: true, or false with the reason, a lower-case
     // sentence that ends with a full stop.
     bool Read(std::span<const std::uint8_t> block, std::u16string_view& reason);
