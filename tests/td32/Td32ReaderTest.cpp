@@ -42,7 +42,7 @@ TEST(Td32Reader, FindsProcedureAndLine) {
         {1, 0x106, "Unit1.TForm1.Button1Click+6 Unit1.pas:11"},
         {1, 0x110, "Inner+0 Inc.inc:50"},                       // the nested procedure is the innermost
         {1, 0x118, "Unit1.TForm1.Button1Click+24 Inc.inc:50"},  // the last entry of any of the unit's files
-        {1, 0x132, "Unit1.Late+2"},  // no entry since its start
+        {1, 0x132, "Unit1.Late+2"},                             // no entry since its start
         {1, 0x13f, "Unit1.TForm1.Button1Click+63 Unit1.pas:12"},
         {1, 0x140, "none"},
         {1, 0x4, "Unit2.Helper+4"},  // Dummy's line at 1:0 is another unit's
