@@ -9,13 +9,15 @@ struct TRunSettings {
     bool Overwrite = false;  // -w
     bool ListOnly = false;   // -n
     bool Attach = false;     // -a
+    bool Lookup = false;     // -l
+    bool List = false;       // -i
     // The module argument, then the optional .tds path; where the shell
     // expands wildcards, any number of module names.
     std::vector<std::u16string> Positional;
 };
 
 // Reads the arguments: switches before the module argument, then the module
-// mask and an optional .tds path. False for an invalid command line: no
-// module argument, or more than two positional arguments where the program
-// expands wildcards itself.
+// mask and an optional .tds path (with -l, addresses follow). False for an
+// invalid command line: no module argument, or more than two positional
+// arguments where the program expands wildcards itself and -l is not given.
 bool ParseCommandLine(TRunSettings& settings);

@@ -5,6 +5,7 @@
 
 #include "CommandLine.h"
 #include "ConsoleOutput.h"
+#include "DebugInfoQuery.h"
 #include "DebugInfoAttachment.h"
 #include "DebugInfoExtraction.h"
 #include "Exception.h"
@@ -104,11 +105,12 @@ int RunQuillon() {
     }
 
     TRunSettings settings;
-    if (!ParseCommandLine(settings)) {
+    if (!ParseCommandLine(settings) || !IsValidDebugInfoQuery(settings)) {
         WriteConsoleLine(std::u16string(msg::InvalidCommandLine));
         PrintUsage();
         return kExitBadCommandLine;
     }
+    if (IsDebugInfoQuery(settings)) return RunDebugInfoQuery(settings);
     std::vector<std::u16string> masks = settings.Positional;
     std::u16string tdsFile;
     if (!AreAllModules(masks)) {

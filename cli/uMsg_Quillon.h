@@ -26,7 +26,9 @@ inline constexpr std::u16string_view UsageText =
     u"recursively.\r\n"
     u"    -w - allows you to overwrite files.\r\n"
     u"    -n - lists what would be done without changing any file.\r\n"
-    u"    -a - puts the debug info of the TDS file back into the module.\r\n";
+    u"    -a - puts the debug info of the TDS file back into the module.\r\n"
+    u"    -l - finds the procedure and source line of each address.\r\n"
+    u"    -i - lists the TD32 debug info of a module or TDS file.\r\n";
 
 // Batch run.
 inline constexpr std::u16string_view Done = u"done.";
@@ -71,6 +73,18 @@ inline constexpr std::u16string_view WouldAttach =
 // Follows the editor's text when a failed write-back may have changed the
 // module.
 inline constexpr std::u16string_view DebugInfoStillInTds = u"The debug information is still in the \"%s\" file.";
+
+// Reading the debug info (-l, -i).
+inline constexpr std::u16string_view NoDebugInfo =
+    u"the module does not contain TD32 debug info, and the \"%s\" file does not exist.";
+inline constexpr std::u16string_view NotModuleOrTds = u"the file is neither a module nor a TDS file.";
+// %s the file that holds the block, %s the reader's reason.
+inline constexpr std::u16string_view DamagedDebugInfo = u"the TD32 debug info in \"%s\" is damaged: %s";
+// %s the path, then the block size and the four counts.
+inline constexpr std::u16string_view DebugInfoSummary =
+    u"%s: %d bytes of TD32 debug info: %d modules, %d source files, %d procedures, %d line entries.";
+inline constexpr std::u16string_view NoProcedure = u"no procedure at this address.";
+inline constexpr std::u16string_view ModuleNeeded = u"without the module only a segment:offset address can be mapped.";
 
 // Uncaught exception.
 inline constexpr std::u16string_view OutOfMemory = u"Out of memory.";

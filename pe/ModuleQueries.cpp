@@ -54,6 +54,14 @@ std::uint32_t TkvPEFileUtils::GetSectionAlignment() const {
     return IsPE32Plus() ? OptionalHeader64.SectionAlignment : OptionalHeader32.SectionAlignment;
 }
 
+std::uint64_t TkvPEFileUtils::GetImageBase() const {
+    return IsPE32Plus() ? OptionalHeader64.ImageBase : OptionalHeader32.ImageBase;
+}
+
+std::uint32_t TkvPEFileUtils::GetSizeOfImage() const {
+    return IsPE32Plus() ? OptionalHeader64.SizeOfImage : OptionalHeader32.SizeOfImage;
+}
+
 std::int32_t TkvPEFileUtils::GetDataDirectoryCount() const {
     RequireModule();
     return static_cast<std::int32_t>(DataDirectories.size());

@@ -108,6 +108,9 @@ public:
     bool IsPE32Plus() const;
     std::uint32_t GetFileAlignment() const;
     std::uint32_t GetSectionAlignment() const;
+    // ImageBase and SizeOfImage as the headers state them.
+    std::uint64_t GetImageBase() const;
+    std::uint32_t GetSizeOfImage() const;
     std::int32_t GetDataDirectoryCount() const;
     TImageDataDirectory GetDataDirectory(std::int32_t index) const;
     std::int32_t GetSectionCount() const;

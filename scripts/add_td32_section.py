@@ -40,7 +40,8 @@ def td32_block(size, rng):
     return b"FB09" + body + b"FB09" + struct.pack("<I", size)
 
 
-def add_section(data, block_size, dir_size=1, checksum=False, rng=None):
+def add_section(data, block_size, dir_size=1, checksum=False, rng=None, block=None):
+    """Appends a random block of block_size bytes, or the given block."""
     data = bytearray(data)
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
@@ -60,7 +61,8 @@ def add_section(data, block_size, dir_size=1, checksum=False, rng=None):
     data += b"\0" * (align(len(data), file_alignment) - len(data))
     raw_ptr = len(data)
     va = align(last_va + (last_vs or last_raw_size), section_alignment)
-    block = td32_block(block_size, rng or random.Random(1))
+    block = block or td32_block(block_size, rng or random.Random(1))
+    block_size = len(block)
     data += struct.pack("<IIHHIIII", 0, 0, 0, 0, 0, block_size, va + 32, raw_ptr + 32) + b"\0" * 4 + block
     size = 32 + block_size
     struct.pack_into("<8sIIIIIIHHI", data, header, b".debug", size, va, size, raw_ptr, 0, 0, 0, 0, 0x40000040)

@@ -9,13 +9,17 @@
 # runs in alternating pairs, each run from the same state (a fresh copy,
 # earlier outputs deleted, sync, a short pause); prints the median of the
 # ratios, the medians of the times and Quillon's peak memory.
-# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder] [workloads]
+# A fourth workload, reader, measures the TD32 reader on a synthetic block of
+# 256 MiB (scripts/td32_block.py): -i to /dev/null and -l with 100,000
+# addresses, each as a ratio to reading the file once with cat (warm), and
+# the peak memory against the block's size.
+# usage: scripts/benchmark.sh [quillon-binary] [pairs] [work-folder] [workloads: single tree attach reader]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quillon=${1:-$root/build/release/cli/quillon}
 pairs=${2:-5}
 work=${3:-$(mktemp -d /tmp/quillon-bench.XXXXXX)}
-workloads=${4:-single tree attach}
+workloads=${4:-single tree attach reader}
 python=/usr/bin/python3
 [ -x /usr/bin/time ] || "$root/scripts/setup-debian.sh" time
 [ -x "$quillon" ] || { echo "build first: scripts/build-and-run.sh (or pass the binary)"; exit 1; }
@@ -84,6 +88,7 @@ EOF
 gcc -O2 -o "$work/floor" "$work/floor.c"
 x86_64-w64-mingw32-gcc -O2 -s -o "$work/base.exe" "$root/scripts/demo/hello.c"
 
+if [ "$workloads" != reader ]; then
 echo "== making the modules"
 cp "$work/base.exe" "$work/big.exe"
 "$python" "$root/scripts/add_td32_section.py" "$work/big.exe" --block-size $((1024 * 1024 * 1024))
@@ -139,7 +144,8 @@ run() {
   fi
 }
 
-for workload in $workloads; do
+for workload in single tree attach; do
+  [[ " $workloads " == *" $workload "* ]] || continue
   echo "== $workload: $pairs alternating pairs"
   results=()
   for pair in $(seq 1 "$pairs"); do
@@ -156,3 +162,54 @@ print("   median ratio %.2f (%.2f to %.2f); median quillon %.2f s, floor %.2f s;
     statistics.median(ratios), min(ratios), max(ratios), statistics.median(float(r[0]) for r in rows),
     statistics.median(float(r[1]) for r in rows), max(int(r[2]) for r in rows) / 1024))'
 done
+fi
+
+# The reader, warm: every run reads the same file from the page cache.
+[[ " $workloads " == *" reader "* ]] || exit 0
+echo "== reader: a 256 MiB block, $pairs rounds of cat, -i and -l with 100,000 addresses"
+"$python" "$root/scripts/td32_block.py" "$work/reader.tds" --mib 256 --addresses "$work/addresses"
+mapfile -t addresses < <(shuf -n 100000 --random-source=<(yes) "$work/addresses")
+# A timer of its own: bash would count the time it takes to hand 100,000
+# arguments over, and GNU time counts in hundredths of a second.
+cat >"$work/timer.c" <<'EOF'
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+/* Runs argv[1...] with its output to /dev/null; prints the wall time in
+   seconds and the peak memory in KiB. */
+int main(int argc, char **argv) {
+    struct timespec start, end;
+    struct rusage usage;
+    int status = 1;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(open("/dev/null", O_WRONLY), 1);
+        execvp(argv[1], argv + 1);
+        _exit(127);
+    }
+    wait4(child, &status, 0, &usage);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    printf("%.6f %ld\n", (end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9, usage.ru_maxrss);
+    return argc > 1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+EOF
+gcc -O2 -o "$work/timer" "$work/timer.c"
+cat "$work/reader.tds" >/dev/null
+for round in $(seq 1 "$pairs"); do
+  echo "$("$work/timer" cat "$work/reader.tds") $("$work/timer" "$quillon" -i "$work/reader.tds")" \
+       "$("$work/timer" "$quillon" -l "$work/reader.tds" "${addresses[@]}")"
+done | "$python" -c '
+import statistics, sys
+rows = [[float(v) for v in line.split()] for line in sys.stdin]  # time and memory of cat, -i, -l
+size = 256 * 1024
+for name, t, m in (("-i", 2, 3), ("-l", 4, 5)):
+    ratios = [r[t] / r[0] for r in rows]
+    print("   %s: median ratio to cat %.2f (%.2f to %.2f, target 3); median %.3f s, cat %.3f s; peak memory %.1f MiB, "
+          "%+.1f MiB against the block (target +64)" % (name, statistics.median(ratios), min(ratios), max(ratios),
+          statistics.median(r[t] for r in rows), statistics.median(r[0] for r in rows), max(r[m] for r in rows) / 1024,
+          (max(r[m] for r in rows) - size) / 1024))'

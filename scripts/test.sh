@@ -8,7 +8,7 @@ build=${QUILLON_TEST_BUILD:-$root/build/test}
 
 "$root/scripts/setup-debian.sh"
 # One style throughout: every C++ file as clang-format writes it.
-if ! (cd "$root" && find cli pe wide sample tests scripts \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
+if ! (cd "$root" && find cli pe wide sample td32 tests scripts \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
       xargs -0 clang-format --dry-run --Werror); then
   echo "Some C++ files are not formatted: run clang-format -i on them." >&2
   exit 1

@@ -22,7 +22,7 @@ void ArmAction(std::uint64_t callNumber, void (*action)());
 std::uint64_t CallCount();
 
 // The file operations of the seam, for a record of their order.
-enum class Op { Create, Delete, Move, GetSize, Seek, Read, Write, SetEnd, Flush, Close, FlushFolder, Checksum };
+enum class Op { Create, Delete, Move, GetSize, Seek, Read, Write, SetEnd, Flush, Close, FlushFolder, Checksum, Map };
 
 struct Operation {
     Op Kind;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 using WideString = std::u16string;
 
@@ -63,6 +64,7 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 // where the user wrote none. On Windows the slash separates folders as the
 // backslash does (the file functions take either), and a colon ends a drive;
 // on POSIX the slash alone, and backslash and colon are ordinary characters.
+// Console lines end with CR LF on Windows and LF alone on POSIX.
 // POSIX shells expand wildcards before the program starts, so one mask can
 // arrive as several names; on Windows the program expands masks itself.
 #ifdef _WIN32
@@ -71,12 +73,14 @@ inline constexpr char16_t kPathSeparators[] = u"\\/";
 inline constexpr char16_t kExtensionDelimiters[] = u".\\/:";
 inline constexpr char16_t kPathSeparator = u'\\';
 inline constexpr bool kShellExpandsWildcards = false;
+inline constexpr char kConsoleLineEnd[] = "\r\n";
 #else
 inline constexpr char16_t kFolderDelimiters[] = u"/";
 inline constexpr char16_t kPathSeparators[] = u"/";
 inline constexpr char16_t kExtensionDelimiters[] = u"./";
 inline constexpr char16_t kPathSeparator = u'/';
 inline constexpr bool kShellExpandsWildcards = true;
+inline constexpr char kConsoleLineEnd[] = "\n";
 #endif
 
 // ---- Process --------------------------------------------------------------
@@ -138,6 +142,12 @@ bool SysSetEndOfFile(SysHandle handle);
 bool SysFlushFileBuffers(SysHandle handle);
 bool SysCloseHandle(SysHandle handle);
 
+// A read-only view of the first size bytes of an open file, or nullptr with
+// the last error set. Keep the handle open while the view is used (on POSIX
+// its shared lock keeps our own writers away); SysUnmapView releases it.
+const std::uint8_t* SysMapView(SysHandle handle, std::uint64_t size);
+void SysUnmapView(const std::uint8_t* view, std::uint64_t size);
+
 // Makes the folder entry of a freshly written file durable (fsync of the
 // folder on POSIX; nothing to do on Windows). True on success, and where
 // the file system does not flush folders (EINVAL, ENOTSUP): the file's own
@@ -182,5 +192,9 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b);
 // ANSI code page on Windows; UTF-8 on POSIX, where CR characters are dropped
 // so lines end with LF alone). Failures are ignored.
 void WriteStdOut(const WideString& text);
+// The same for UTF-8 text whose lines end with kConsoleLineEnd: long
+// listings go out without a detour through UTF-16 where the console takes
+// UTF-8.
+void WriteStdOutUtf8(std::string_view text);
 // Writes text to standard error (OEM code page on Windows, UTF-8 on POSIX).
 void WriteStdErr(const WideString& text);

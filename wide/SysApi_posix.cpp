@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -346,7 +347,7 @@ bool BasePosition(int fd, std::uint32_t moveMethod, std::int64_t& base) {
 }
 
 // Writes all of text to fd; failures are ignored, as for a console.
-void WriteAll(int fd, const std::string& text) {
+void WriteAll(int fd, std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t written = ::write(fd, text.data() + done, text.size() - done);
@@ -564,6 +565,24 @@ bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExist
     return moved;
 }
 
+const std::uint8_t* SysMapView(SysHandle handle, std::uint64_t size) {
+    if (fault::Strike(fault::Op::Map, handle, size)) return nullptr;
+    HandleObject* file = AsObject(handle, HandleObject::Kind::File);
+    if (file == nullptr) return nullptr;
+    if (size == 0 || static_cast<std::size_t>(size) != size) {
+        FailWith(sys::kErrorInvalidParameter);
+        return nullptr;
+    }
+    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file->fd, 0);
+    if (view != MAP_FAILED) return static_cast<const std::uint8_t*>(view);
+    FailWith(ErrorFromErrno(errno));
+    return nullptr;
+}
+
+void SysUnmapView(const std::uint8_t* view, std::uint64_t size) {
+    if (view != nullptr) ::munmap(const_cast<std::uint8_t*>(view), size);
+}
+
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
     if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     HandleObject* file = AsObject(handle, HandleObject::Kind::File);
@@ -738,5 +757,7 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
 }
 
 void WriteStdOut(const WideString& text) { WriteAll(STDOUT_FILENO, ConsoleText(text)); }
+
+void WriteStdOutUtf8(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
 
 void WriteStdErr(const WideString& text) { WriteAll(STDERR_FILENO, ConsoleText(text)); }

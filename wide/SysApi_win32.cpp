@@ -224,6 +224,25 @@ bool SysMoveFile(const WideString& from, const WideString& to, bool replaceExist
     return MoveFileExA(Ansi(from).c_str(), Ansi(to).c_str(), flags) != 0;
 }
 
+const std::uint8_t* SysMapView(SysHandle handle, std::uint64_t size) {
+    if (fault::Strike(fault::Op::Map, handle, size)) return nullptr;
+    if (size == 0 || static_cast<std::size_t>(size) != size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) return nullptr;
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size));
+    DWORD error = GetLastError();
+    CloseHandle(mapping);  // the view keeps the mapping alive
+    if (view == nullptr) SetLastError(error);
+    return static_cast<const std::uint8_t*>(view);
+}
+
+void SysUnmapView(const std::uint8_t* view, std::uint64_t) {
+    if (view != nullptr) UnmapViewOfFile(view);
+}
+
 std::uint32_t SysGetFileSize(SysHandle handle, std::uint32_t* highPart) {
     if (fault::Strike(fault::Op::GetSize, handle)) return 0xFFFFFFFFu;
     DWORD high = 0;
@@ -357,5 +376,9 @@ bool SameTextIgnoreCase(const WideString& a, const WideString& b) {
 }
 
 void WriteStdOut(const WideString& text) { WriteTo(STD_OUTPUT_HANDLE, ToAnsi(text, CP_THREAD_ACP)); }
+
+void WriteStdOutUtf8(std::string_view text) {
+    WriteTo(STD_OUTPUT_HANDLE, ToAnsi(FromAnsi(text.data(), static_cast<int>(text.size()), CP_UTF8), CP_THREAD_ACP));
+}
 
 void WriteStdErr(const WideString& text) { WriteTo(STD_ERROR_HANDLE, ToAnsi(text, CP_OEMCP)); }

@@ -46,6 +46,8 @@ USAGE = [
     "    -w - allows you to overwrite files.",
     "    -n - lists what would be done without changing any file.",
     "    -a - puts the debug info of the TDS file back into the module.",
+    "    -l - finds the procedure and source line of each address.",
+    "    -i - lists the TD32 debug info of a module or TDS file.",
     "",
 ]
 

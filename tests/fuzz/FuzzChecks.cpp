@@ -9,6 +9,9 @@
 #include "ConsoleOutput.h"
 #include "DebugInfoExtraction.h"
 #include "TestFiles.h"
+#include "ReadableName.h"
+#include "Td32BlockBuilder.h"
+#include "Td32DebugInfo.h"
 #include "TestModuleBuilder.h"
 #include "WideText.h"
 #include "kvPEFileUtils.h"
@@ -254,7 +257,86 @@ std::string CheckPathsAndUtf8(std::span<const std::uint8_t> input) {
     return {};
 }
 
+bool Holds(const TTd32Procedure& p, std::uint16_t segment, std::uint32_t offset) {
+    return p.Segment == segment && offset >= p.Offset && offset - p.Offset < p.Length;
+}
+
+// The line entries of the procedure's unit and segment within [low, high],
+// by brute force over the block: the reader's answers must be the last and
+// the first of them.
+std::vector<TTd32Line> EntriesWithin(const TTd32DebugInfo& info, std::span<const std::uint8_t> block,
+                                     const TTd32Procedure& p, std::uint64_t low, std::uint64_t high) {
+    std::vector<TTd32Line> entries;
+    for (const TTd32LineTable& t : info.LineTables()) {
+        if (info.SourceFiles()[t.File].Module != p.Module || t.Segment != p.Segment) continue;
+        for (std::uint32_t i = 0; i < t.Count; ++i) {
+            std::uint32_t const offset = ReadLe32(block, t.OffsetsAt + 4 * i);
+            if (offset >= low && offset <= high) entries.push_back({t.File, offset, 0});
+        }
+    }
+    return entries;
+}
+
+std::string CheckLookup(const TTd32DebugInfo& info, std::span<const std::uint8_t> block, std::uint16_t segment,
+                        std::uint32_t offset) {
+    const TTd32Procedure* found = info.FindProcedure(segment, offset);
+    bool held = false;
+    for (const TTd32Procedure& p : info.Procedures()) {
+        held = held || Holds(p, segment, offset);
+        if (found != nullptr && Holds(p, segment, offset) && p.Offset > found->Offset) {
+            return "a lookup gave a procedure that is not the innermost";
+        }
+    }
+    if (held != (found != nullptr) || (found != nullptr && !Holds(*found, segment, offset))) {
+        return "a lookup missed the procedure or gave one that does not hold the address";
+    }
+    if (found == nullptr) return {};
+    auto const line = info.FindLine(*found, offset);
+    auto const entries = EntriesWithin(info, block, *found, found->Offset, offset);
+    auto const last =
+        std::max_element(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Offset < b.Offset; });
+    if (line.has_value() != !entries.empty() || (line && line->Offset != last->Offset)) {
+        return "a lookup's line is not the last entry at or before the address within the procedure";
+    }
+    return {};
+}
+
+std::string CheckFirstLine(const TTd32DebugInfo& info, std::span<const std::uint8_t> block, const TTd32Procedure& p) {
+    auto const first = info.FirstLine(p);
+    auto const entries = p.Length == 0
+                             ? std::vector<TTd32Line>()
+                             : EntriesWithin(info, block, p, p.Offset, std::uint64_t{p.Offset} + p.Length - 1);
+    auto const lowest =
+        std::min_element(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Offset < b.Offset; });
+    return first.has_value() != !entries.empty() || (first && first->Offset != lowest->Offset)
+               ? "a procedure's first line is not its first line entry"
+               : "";
+}
+
 }  // namespace
+
+std::string CheckTd32Reader(std::span<const std::uint8_t> input) {
+    TTd32DebugInfo info;
+    std::u16string_view reason;
+    if (!info.Read(input, reason)) {
+        return reason.empty() || !info.Procedures().empty() ? "a refusal without a reason, or with data kept" : "";
+    }
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> addresses;
+    for (const TTd32Procedure& p : info.Procedures()) {
+        addresses.emplace_back(p.Segment, p.Offset);
+        addresses.emplace_back(p.Segment, p.Offset + p.Length - 1);
+        if (auto failure = CheckFirstLine(info, input, p); !failure.empty()) return failure;
+        ReadableName(info.ProcedureName(p));
+    }
+    for (std::size_t i = 0; i + 6 <= input.size() && addresses.size() < 512; i += 6) {
+        addresses.emplace_back(input[i] | input[i + 1] << 8, ReadLe32(input, i + 2));
+    }
+    addresses.resize(std::min<std::size_t>(addresses.size(), 512));
+    for (auto const& [segment, offset] : addresses) {
+        if (auto failure = CheckLookup(info, input, segment, offset); !failure.empty()) return failure;
+    }
+    return {};
+}
 
 std::string CheckEditor(std::span<const std::uint8_t> input) {
     Bytes const bytes(input.begin(), input.end());
@@ -397,6 +479,16 @@ std::vector<Seed> AttachmentSeeds() {
         testsupport::Put32(bytes, bytes.size() - 4, 64);
     }
     return seeds;
+}
+
+std::vector<Seed> Td32Seeds() {
+    using testsupport::Td32Proc;
+    std::vector<Td32Proc> many;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        many.push_back({"@Big@P" + std::to_string(i), static_cast<std::uint16_t>(1 + i % 2), i * 0x20, 0x30 - i % 3});
+    }
+    return {{"example", testsupport::Td32ExampleBlock()},
+            {"overlapping", testsupport::BuildTd32Block({{"Big", {{"Big.pas", 1, {{0, 1}, {0x40, 2}}}}, many}})}};
 }
 
 std::vector<Seed> TextSeeds() {

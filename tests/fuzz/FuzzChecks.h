@@ -32,6 +32,14 @@ std::string CheckAttachment(std::span<const std::uint8_t> input);
 // (POSIX) the command line parses.
 std::string CheckCliText(std::span<const std::uint8_t> input);
 
+// The input as a TD32 block: reading never crashes, and a refusal gives a
+// reason and keeps nothing. A lookup of any address (each procedure's first
+// and last byte, and addresses the input names) gives a procedure that holds
+// it and starts last among those that do, or none when none does; its line
+// is the unit's last line entry within the procedure at or before the
+// address, and a procedure's first line its first entry.
+std::string CheckTd32Reader(std::span<const std::uint8_t> input);
+
 using Seed = std::pair<std::string, std::vector<std::uint8_t>>;
 // Modules from the test builder and the real mingw-w64 modules, with and
 // without TD32 blocks; texts for the command-line functions.
@@ -39,5 +47,7 @@ std::vector<Seed> ModuleSeeds();
 // The module seeds, each followed by a .tds file and its length.
 std::vector<Seed> AttachmentSeeds();
 std::vector<Seed> TextSeeds();
+// TD32 blocks from the test block builder.
+std::vector<Seed> Td32Seeds();
 
 }  // namespace fuzzcheck

@@ -24,6 +24,9 @@ TEST(FuzzChecks, SeedsKeepEveryProperty) {
     for (auto const& [name, bytes] : fuzzcheck::TextSeeds()) {
         EXPECT_EQ(fuzzcheck::CheckCliText(bytes), "") << name;
     }
+    for (auto const& [name, bytes] : fuzzcheck::Td32Seeds()) {
+        EXPECT_EQ(fuzzcheck::CheckTd32Reader(bytes), "") << name;
+    }
 }
 
 // Each row failed before its fix: removing the section lost the bytes that

@@ -1,0 +1,42 @@
+// The name table: every name elsewhere in the block is a 1-based index into
+// it (0: no name). Each entry is a length byte, the bytes and a zero byte.
+#include "Td32Cursor.h"
+#include "Td32DebugInfo.h"
+#include "uMsg_Td32DebugInfo.h"
+
+using namespace uMsg_Td32DebugInfo;
+
+namespace {
+
+constexpr std::uint32_t kSmallestEntry = 2;  // an empty name and its zero byte
+
+}  // namespace
+
+bool TTd32DebugInfo::ReadNameTable(const std::vector<Subsection>& subsections) {
+    const Subsection* table = nullptr;
+    for (const Subsection& subsection : subsections) {
+        if (subsection.Type != kNames) continue;
+        if (table != nullptr) return Fail(STwoNameTables);
+        table = &subsection;
+    }
+    if (table == nullptr) return true;
+    TTd32Cursor names(block_, table->Offset, std::uint64_t{table->Offset} + table->Size);
+    std::uint32_t const count = names.U32();
+    if (!names.Has(std::uint64_t{count} * kSmallestEntry)) return Fail(SNameTableDamaged);
+    names_.reserve(count);
+    // Each entry must start before the end; the last must also end by it.
+    std::uint64_t at = names.Position();
+    std::uint64_t const end = std::uint64_t{table->Offset} + table->Size;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (at >= end) return Fail(SNameTableDamaged);
+        names_.push_back(static_cast<std::uint32_t>(at));
+        at += block_[at] + 2u;
+    }
+    return at <= end || Fail(SNameTableDamaged);
+}
+
+bool TTd32DebugInfo::ResolveName(std::uint32_t index, std::uint32_t& at) {
+    if (index > names_.size()) return Fail(SNameOutOfRange);
+    at = index == 0 ? 0 : names_[index - 1];
+    return true;
+}
