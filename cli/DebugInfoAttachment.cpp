@@ -11,6 +11,7 @@
 #include "WideText.h"
 #include "kvPEFileUtils.h"
 #include "uMsg_Quillon.h"
+#include "uMsg_kvPEFileUtils.h"
 
 namespace {
 
@@ -112,9 +113,16 @@ bool Prepare(TkvPEFileUtils& editor, TdsInput& tds, const std::u16string& module
         editor.SetDataDirectory(kDebugDirectoryIndex, TImageDataDirectory{});
     TSectionDataSource source;
     TImageSectionHeader section;
-    if (editor.GetSectionCount() >= kMaxSections || !DebugSection(editor, tds, section, source) ||
-        !editor.AddSection(section, std::move(source))) {
+    if (editor.GetSectionCount() >= kMaxSections || !DebugSection(editor, tds, section, source)) {
         errorText = std::u16string(msg::NoRoomForSection);
+        return false;
+    }
+    // The editor's refusal for want of room (the room after the section
+    // table may also hold other data) is worded as ours; a failed read of
+    // that room keeps the system's reason.
+    if (!editor.AddSection(section, std::move(source))) {
+        errorText = EditorText(editor);
+        if (errorText == uMsg_kvPEFileUtils::SNoRoomForSection) errorText = msg::NoRoomForSection;
         return false;
     }
     editor.SetDataDirectory(kDebugDirectoryIndex, {section.VirtualAddress, 1});

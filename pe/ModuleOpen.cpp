@@ -60,6 +60,7 @@ void TkvPEFileUtils::ResetState() {
     SectionIds.clear();
     SectionFeeds.clear();
     FreedTableEnd = 0;
+    TableEndAsOpened = 0;
     CertificateData.reset();
     CertificateSize = 0;
     OverlayData.reset();
@@ -350,6 +351,7 @@ bool TkvPEFileUtils::CheckLayoutAtOpen() {
                  OffsetsMap[1].Kind == ekSectionTable;
     if (valid) {
         std::uint64_t const headersEnd = std::uint64_t{OffsetsMap[1].Offset} + OffsetsMap[1].Size;
+        TableEndAsOpened = static_cast<std::uint32_t>(headersEnd);
         for (std::size_t i = 2; i < OffsetsMap.size(); ++i) {
             valid = valid && OffsetsMap[i].Offset >= headersEnd;
         }

@@ -21,6 +21,9 @@ bool TkvPEFileUtils::AddSection(const TImageSectionHeader& header, TSectionDataS
         SetError(SNoRoomForSection);
         return false;
     }
+    if (!CheckHeaderRoom(tableEnd, &header, SNoRoomForSection)) {
+        return false;
+    }
     if (OverlaySize != 0) {
         SetError(SDataAfterLastSection);
         return false;

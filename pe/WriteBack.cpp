@@ -145,12 +145,17 @@ bool TkvPEFileUtils::CheckLayoutForWriteBack() {
     return valid;
 }
 
-// Data outside the layout map that the headers name must come through: a
-// data directory's data in the header area, which the headers must not
-// grow over, and a symbol table that no region could take whole.
+// Data outside the layout map must come through: a data directory's data
+// in the header area and other bytes in the room after the section table,
+// which the headers must not grow over, and a symbol table that no region
+// could take whole.
 bool TkvPEFileUtils::CheckUnmappedData() {
-    if (HeadersReachNamedData(std::uint64_t{OffsetsMap[1].Offset} + OffsetsMap[1].Size)) {
+    std::uint64_t const headersEnd = std::uint64_t{OffsetsMap[1].Offset} + OffsetsMap[1].Size;
+    if (HeadersReachNamedData(headersEnd)) {
         SetError(SHeadersReachNamedData);
+        return false;
+    }
+    if (!CheckHeaderRoom(headersEnd, nullptr, SHeadersReachOtherData)) {
         return false;
     }
     if (SymbolTableLoose) {

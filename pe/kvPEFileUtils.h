@@ -136,7 +136,8 @@ public:
     // must follow the last section's, and SizeOfRawData, not 0, is the size
     // of the data that source gives). False, with the reason, when the
     // section table has no room for one more header before the first
-    // section's data, or the module has data after its last section.
+    // section's data (bytes there other than zeros are taken), or the
+    // module has data after its last section.
     bool AddSection(const TImageSectionHeader& header, TSectionDataSource source);
     bool SetDataDirectory(std::int32_t index, TImageDataDirectory entry);
 
@@ -185,6 +186,9 @@ protected:
     // The end of the section table before sections were removed: the
     // headers freed there are cleared when the module is written back.
     std::uint32_t FreedTableEnd = 0;
+    // The end of the section table as opened: the headers as the file
+    // holds them end there, and the room behind may hold other data.
+    std::uint32_t TableEndAsOpened = 0;
     std::uint32_t FileHeaderOffset = 0;
     std::uint32_t CertificateOffset = 0;
     std::optional<std::vector<std::uint8_t>> CertificateData;
@@ -234,6 +238,8 @@ private:
     // Header area
     std::vector<std::pair<std::uint32_t, std::uint32_t>> HeaderAreaData() const;
     bool HeadersReachNamedData(std::uint64_t headersEnd) const;
+    std::uint64_t HeaderRoomEnd() const;
+    bool CheckHeaderRoom(std::uint64_t headersEnd, const TImageSectionHeader* adding, std::u16string_view taken);
 
     // Layout map
     std::uint32_t TrailingDataStart() const;

@@ -23,6 +23,8 @@ inline constexpr std::u16string_view SNoRoomForSection =
 inline constexpr std::u16string_view SDataAfterLastSection = u"The module has data after its last section.";
 inline constexpr std::u16string_view SHeadersReachNamedData =
     u"The headers would overwrite data that a data directory names in the header area.";
+inline constexpr std::u16string_view SHeadersReachOtherData =
+    u"The headers would overwrite other data after the section table.";
 inline constexpr std::u16string_view SSymbolTableNotKept =
     u"The COFF symbol table runs into other data of the module and cannot be kept.";
 

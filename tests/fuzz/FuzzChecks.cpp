@@ -143,8 +143,9 @@ Bytes AsWrittenByTheEditor(const Bytes& module, const fs::path& path) {
 
 // The attached block strips off again, giving back the .tds bytes and the
 // module as the editor writes it, but for the 40 bytes after the table that
-// held the added header: zero once it is removed (what they held before is
-// lost: attaching does not look). The extraction refuses a FileAlignment
+// held the added header: zero once it is removed. Attaching took them only
+// when they held zeros, the header of a ".debug" that an earlier strip left
+// there, or raw data that moved on. The extraction refuses a FileAlignment
 // above 64 KiB.
 std::string CheckAttached(const Bytes& module, const Bytes& block, const fs::path& folder) {
     std::u16string message;
@@ -456,6 +457,12 @@ std::vector<Seed> ModuleSeeds() {
         // Room for one more header until the directory table is widened.
         seeds.emplace_back(kind + "tight",
                            testsupport::SmallModule(plus).SpareHeaders(1).DirectoryCount(6).Build().Image);
+        // A ".debug" header that an earlier strip left after the table, then other data there.
+        testsupport::ModuleView roomy = testsupport::SmallModule(plus).SpareHeaders(1).Build();
+        std::copy_n(".debug", 6, roomy.Image.begin() + roomy.SectionTableOffset + 3 * 40);
+        seeds.emplace_back(kind + "stripped-old-way", roomy.Image);
+        roomy.Image[roomy.SectionTableOffset + 3 * 40] = 1;
+        seeds.emplace_back(kind + "room-data", roomy.Image);
     }
     seeds.emplace_back("small-alignment", td32(basic(false).SectionAlignment(0x200), 20));
     seeds.emplace_back("only-debug", td32(TestModuleBuilder(), 28));

@@ -366,6 +366,9 @@ TEST_F(Editor, WriteBackRefusesWhatItCannotWriteSoundlyAndLeavesTheFileAlone) {
     inside.SizeOfRawData = 0x100;
     SectionDefinition late{".b", Pattern(0x200, 2)};
     late.PointerToRawData = 0x600;  // after a gap that the symbol table outgrows
+    ModuleView const seven = SmallModule().DirectoryCount(7).Build();
+    Bytes dataAfterTable = seven.Image;
+    dataAfterTable[seven.SectionTableOffset + 3 * 40 + 71] = 1;  // the last byte that widening takes
     struct Case {
         const char* Name;
         Bytes Image;
@@ -381,6 +384,7 @@ TEST_F(Editor, WriteBackRefusesWhatItCannotWriteSoundlyAndLeavesTheFileAlone) {
          SInvalidPEFile},
         {"widened directories reach header data that directory 1 names",
          SmallModule().DirectoryCount(7).Directory(1, 0x1A8, 8).Build().Image, false, SHeadersReachNamedData},
+        {"widened directories reach other data after the section table", dataAfterTable, false, SHeadersReachOtherData},
         {"symbol table runs into raw data",
          TestModuleBuilder().AddSection(".a", Pattern(0x200, 1)).AddSection(late).SymbolTable(0x400, 30).Build().Image,
          false, SSymbolTableNotKept},
