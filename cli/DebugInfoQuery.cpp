@@ -1,6 +1,7 @@
 #include "DebugInfoQuery.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <memory>
 #include <span>
@@ -42,6 +43,13 @@ public:
         Flush();
         WriteStdOutUtf8(text);
     }
+    // The same for text from the command line, in UTF-8: ASCII, as addresses
+    // are, is copied as it stands.
+    void PutLong(std::u16string_view text) {
+        if (text.size() > Room() || !std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+            return PutLong(WideToUtf8(std::u16string(text)));
+        for (char16_t const c : text) buffer_[used_++] = static_cast<char>(c);
+    }
     void PutNumber(std::uint64_t value, unsigned base, std::size_t width = 0) {
         char digits[24];
         std::size_t length = 0;
@@ -73,6 +81,8 @@ public:
     }
     std::size_t Size() const { return used_; }
     std::string_view Kept(std::size_t from, std::size_t to) const { return {buffer_.get() + from, to - from}; }
+    // Kept text only: starts again from the buffer's start.
+    void Clear() { used_ = lineStart_ = 0; }
 
 private:
     static constexpr std::size_t kPiece = 1 << 20;  // written out once this full
@@ -146,6 +156,14 @@ void ListDebugInfo(const std::u16string& path, const TDebugInfoSource& source) {
     }
 }
 
+// Asks for the memory at address ahead of its use: the answers of -l read
+// names all over a large block.
+void Prefetch(const void* address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#endif
+}
+
 struct TFound {
     const TTd32Procedure* Procedure = nullptr;
     std::uint32_t Offset = 0;
@@ -182,45 +200,112 @@ TFound Find(const TDebugInfoSource& source, const TAddressArgument& address) {
     return found;
 }
 
+// An address of -l, with its place on the command line.
+struct TQuery {
+    std::uint64_t Value;
+    std::uint32_t Index;
+    std::uint16_t Segment;
+    bool Segmented;
+};
+
+// Puts the queries in address order, by segment and value: a radix sort on
+// the bytes in which they differ, as a comparison sort mispredicts its way
+// through many random addresses.
+void SortQueries(std::vector<TQuery>& queries) {
+    constexpr unsigned kDigits = 10;  // the value's eight bytes, then the segment's two
+    auto const digit = [](const TQuery& q, unsigned d) {
+        return static_cast<unsigned>(d < 8 ? q.Value >> 8 * d : q.Segment >> 8 * (d - 8)) & 0xFF;
+    };
+    std::vector<std::array<std::uint32_t, 256>> counts(kDigits);
+    for (const TQuery& query : queries) {
+        for (unsigned d = 0; d < kDigits; ++d) ++counts[d][digit(query, d)];
+    }
+    std::vector<TQuery> sorted;
+    for (unsigned d = 0; d < kDigits; ++d) {
+        if (queries.empty() || counts[d][digit(queries[0], d)] == queries.size()) continue;  // all alike
+        std::uint32_t at = 0;
+        for (std::uint32_t& count : counts[d]) at += std::exchange(count, at);
+        sorted.resize(queries.size());
+        for (const TQuery& query : queries) sorted[counts[d][digit(query, d)]++] = query;
+        queries.swap(sorted);
+    }
+}
+
+// What -l found for one address.
+struct TAnswer {
+    std::uint32_t Procedure = 0;  // position in Procedures() + 1; 0: none
+    std::uint32_t Offset = 0;     // in the procedure's segment
+    std::uint32_t File = 0;       // of Line
+    std::uint16_t Line = 0;
+    bool HasLine = false;
+    bool ModuleNeeded = false;
+};
+
+TAnswer Answer(const TDebugInfoSource& source, const TQuery& query) {
+    TAnswer answer;
+    TFound const found = Find(source, {query.Segmented, query.Segment, query.Value});
+    if (!query.Segmented && !source.HasModule()) {
+        answer.ModuleNeeded = true;
+    } else if (found.Procedure != nullptr) {
+        answer.Procedure = static_cast<std::uint32_t>(found.Procedure - source.Info().Procedures().data()) + 1;
+        answer.Offset = found.Offset;
+        if (auto const line = source.Info().FindLine(*found.Procedure, found.Offset)) {
+            answer.File = line->File;
+            answer.Line = line->Line;
+            answer.HasLine = true;
+        }
+    }
+    return answer;
+}
+
 // What follows the address as typed on its line.
-void PutAnswer(TLineOutput& out, const TDebugInfoSource& source, const TAddressArgument& address) {
+void PutAnswer(TLineOutput& out, const TTd32DebugInfo& info, const TAnswer& answer) {
     static std::string const noProcedure = WideToUtf8(std::u16string(msg::NoProcedure));
     static std::string const moduleNeeded = WideToUtf8(std::u16string(msg::ModuleNeeded));
     out.Put(": ");
-    TFound const found = Find(source, address);
-    if (!address.Segmented && !source.HasModule()) return out.Put(moduleNeeded);
-    if (found.Procedure == nullptr) return out.Put(noProcedure);
-    out.PutName(source.Info().ProcedureName(*found.Procedure));
+    if (answer.ModuleNeeded) return out.Put(moduleNeeded);
+    if (answer.Procedure == 0) return out.Put(noProcedure);
+    const TTd32Procedure& procedure = info.Procedures()[answer.Procedure - 1];
+    out.PutName(info.ProcedureName(procedure));
     out.Put(" + 0x");
-    out.PutNumber(found.Offset - found.Procedure->Offset, 16);
-    PutSourceLine(out, source.Info(), source.Info().FindLine(*found.Procedure, found.Offset));
+    out.PutNumber(answer.Offset - procedure.Offset, 16);
+    if (answer.HasLine) PutSourceLine(out, info, TTd32Line{answer.File, answer.Offset, answer.Line});
 }
 
-// The answers are found and written in address order, which keeps the
-// reads in the block close together, and then printed in the order given.
+// The answers are found in address order, which keeps the reads in the
+// block close together, and kept in a small record each; their lines are
+// then printed in the order given, each answer made as it was on its own
+// and cut to the line's room after the address.
 void LookUpAddresses(const TDebugInfoSource& source, std::span<const std::u16string> texts) {
-    struct Query {
-        TAddressArgument Address;
-        std::size_t Index;
-    };
-    std::vector<Query> queries;
+    std::vector<TQuery> queries;
     queries.reserve(texts.size());
-    for (const std::u16string& text : texts) queries.push_back({*ParseAddress(text), queries.size()});
-    std::sort(queries.begin(), queries.end(), [](const Query& a, const Query& b) {
-        return std::pair(a.Address.Segment, a.Address.Value) < std::pair(b.Address.Segment, b.Address.Value);
-    });
-    TLineOutput answers(true, texts.size() * 96);
-    std::vector<std::pair<std::size_t, std::size_t>> kept(texts.size());
-    for (const Query& query : queries) {
-        kept[query.Index].first = answers.Size();
-        PutAnswer(answers, source, query.Address);
-        kept[query.Index].second = answers.Size();
-        answers.EndLine();
+    for (const std::u16string& text : texts) {
+        TAddressArgument const address = *ParseAddress(text);
+        queries.push_back(
+            {address.Value, static_cast<std::uint32_t>(queries.size()), address.Segment, address.Segmented});
     }
+    SortQueries(queries);
+    std::vector<TAnswer> answers(texts.size());
+    for (const TQuery& query : queries) answers[query.Index] = Answer(source, query);
+    queries = {};
+    // The lines ahead are asked for: first their procedure records, then
+    // the names these point to.
+    constexpr std::size_t kAhead = 16;
+    const TTd32DebugInfo& info = source.Info();
     TLineOutput output;
+    TLineOutput answer(true);
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        output.PutLong(WideToUtf8(texts[i]));
-        output.Put(answers.Kept(kept[i].first, kept[i].second));
+        if (i + 2 * kAhead < answers.size() && answers[i + 2 * kAhead].Procedure != 0)
+            Prefetch(&info.Procedures()[answers[i + 2 * kAhead].Procedure - 1]);
+        if (i + kAhead < answers.size() && answers[i + kAhead].Procedure != 0) {
+            const TAnswer& ahead = answers[i + kAhead];
+            Prefetch(info.ProcedureName(info.Procedures()[ahead.Procedure - 1]).data());
+            if (ahead.HasLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
+        }
+        answer.Clear();
+        PutAnswer(answer, info, answers[i]);
+        output.PutLong(texts[i]);
+        output.Put(answer.Kept(0, answer.Size()));
         output.EndLine();
     }
 }
