@@ -418,6 +418,7 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 void InitPlatform(int argc, char** argv) {
     UseWideApi = true;
     savedArguments.clear();
+    savedArguments.reserve(argc > 0 ? static_cast<std::size_t>(argc) : 0);
     for (int i = 0; i < argc && argv[i] != nullptr; ++i)
         if (i == 0 || argv[i][0] != '\0') savedArguments.push_back(argv[i]);
 }
@@ -436,6 +437,12 @@ WideString GetArgument(int index) {
     }
     if (index < 0 || index > GetArgumentCount()) return {};
     return Utf8ToWide(savedArguments[index]);
+}
+
+// The bytes as given: UTF-8 made of their UTF-16 form gives them back.
+std::string_view GetArgumentUtf8(int index) {
+    if (index < 1 || index > GetArgumentCount()) return {};
+    return savedArguments[index];
 }
 
 // ---- Files and folders ------------------------------------------------------
