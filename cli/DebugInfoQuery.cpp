@@ -43,13 +43,6 @@ public:
         Flush();
         WriteStdOutUtf8(text);
     }
-    // The same for text from the command line, in UTF-8: ASCII, as addresses
-    // are, is copied as it stands.
-    void PutLong(std::u16string_view text) {
-        if (text.size() > Room() || !std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
-            return PutLong(WideToUtf8(std::u16string(text)));
-        for (char16_t const c : text) buffer_[used_++] = static_cast<char>(c);
-    }
     void PutNumber(std::uint64_t value, unsigned base, std::size_t width = 0) {
         char digits[24];
         std::size_t length = 0;
@@ -231,28 +224,30 @@ void SortQueries(std::vector<TQuery>& queries) {
     }
 }
 
-// What -l found for one address.
+// What -l found for one address, all that its line needs without the
+// procedure's record.
 struct TAnswer {
-    std::uint32_t Procedure = 0;  // position in Procedures() + 1; 0: none
-    std::uint32_t Offset = 0;     // in the procedure's segment
-    std::uint32_t File = 0;       // of Line
+    enum TKind : std::uint8_t { kNoProcedure, kModuleNeeded, kProcedure, kProcedureAndLine };
+    std::uint32_t NameAt = 0;  // the procedure's, as its record gives it
+    std::uint32_t Offset = 0;  // from the procedure's start
+    std::uint32_t File = 0;    // of Line
     std::uint16_t Line = 0;
-    bool HasLine = false;
-    bool ModuleNeeded = false;
+    TKind Kind = kNoProcedure;
 };
 
 TAnswer Answer(const TDebugInfoSource& source, const TQuery& query) {
     TAnswer answer;
     TFound const found = Find(source, {query.Segmented, query.Segment, query.Value});
     if (!query.Segmented && !source.HasModule()) {
-        answer.ModuleNeeded = true;
+        answer.Kind = TAnswer::kModuleNeeded;
     } else if (found.Procedure != nullptr) {
-        answer.Procedure = static_cast<std::uint32_t>(found.Procedure - source.Info().Procedures().data()) + 1;
-        answer.Offset = found.Offset;
+        answer.Kind = TAnswer::kProcedure;
+        answer.NameAt = found.Procedure->NameAt;
+        answer.Offset = found.Offset - found.Procedure->Offset;
         if (auto const line = source.Info().FindLine(*found.Procedure, found.Offset)) {
+            answer.Kind = TAnswer::kProcedureAndLine;
             answer.File = line->File;
             answer.Line = line->Line;
-            answer.HasLine = true;
         }
     }
     return answer;
@@ -263,57 +258,72 @@ void PutAnswer(TLineOutput& out, const TTd32DebugInfo& info, const TAnswer& answ
     static std::string const noProcedure = WideToUtf8(std::u16string(msg::NoProcedure));
     static std::string const moduleNeeded = WideToUtf8(std::u16string(msg::ModuleNeeded));
     out.Put(": ");
-    if (answer.ModuleNeeded) return out.Put(moduleNeeded);
-    if (answer.Procedure == 0) return out.Put(noProcedure);
-    const TTd32Procedure& procedure = info.Procedures()[answer.Procedure - 1];
-    out.PutName(info.ProcedureName(procedure));
+    if (answer.Kind == TAnswer::kModuleNeeded) return out.Put(moduleNeeded);
+    if (answer.Kind == TAnswer::kNoProcedure) return out.Put(noProcedure);
+    out.PutName(info.NameAt(answer.NameAt));
     out.Put(" + 0x");
-    out.PutNumber(answer.Offset - procedure.Offset, 16);
-    if (answer.HasLine) PutSourceLine(out, info, TTd32Line{answer.File, answer.Offset, answer.Line});
+    out.PutNumber(answer.Offset, 16);
+    if (answer.Kind == TAnswer::kProcedureAndLine) PutSourceLine(out, info, TTd32Line{answer.File, 0, answer.Line});
+}
+
+// The arguments of -l after the module, read from the command line in
+// UTF-8: an optional TDS file, then the addresses.
+std::size_t LookupArgumentCount(const TRunSettings& settings) {
+    return static_cast<std::size_t>(std::max(0, GetArgumentCount() + 1 - settings.LookupFrom));
+}
+
+std::string_view LookupArgument(const TRunSettings& settings, std::size_t i) {
+    return GetArgumentUtf8(settings.LookupFrom + static_cast<int>(i));
+}
+
+// Where the addresses start among them: an argument after the module that
+// is no address is the TDS file.
+std::size_t FirstAddress(const TRunSettings& settings) {
+    return LookupArgumentCount(settings) > 0 && !ParseAddress(LookupArgument(settings, 0)) ? 1 : 0;
+}
+
+// The addresses of -l, in the order given; false when an argument is no
+// address.
+bool ReadAddresses(const TRunSettings& settings, std::vector<TQuery>& queries) {
+    std::size_t const first = FirstAddress(settings);
+    std::size_t const count = LookupArgumentCount(settings) - first;
+    queries.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto const address = ParseAddress(LookupArgument(settings, first + i));
+        if (!address) return false;
+        queries.push_back({address->Value, static_cast<std::uint32_t>(i), address->Segment, address->Segmented});
+    }
+    return true;
 }
 
 // The answers are found in address order, which keeps the reads in the
 // block close together, and kept in a small record each; their lines are
 // then printed in the order given, each answer made as it was on its own
 // and cut to the line's room after the address.
-void LookUpAddresses(const TDebugInfoSource& source, std::span<const std::u16string> texts) {
-    std::vector<TQuery> queries;
-    queries.reserve(texts.size());
-    for (const std::u16string& text : texts) {
-        TAddressArgument const address = *ParseAddress(text);
-        queries.push_back(
-            {address.Value, static_cast<std::uint32_t>(queries.size()), address.Segment, address.Segmented});
-    }
+void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& settings, std::vector<TQuery> queries) {
+    std::size_t const first = FirstAddress(settings);
+    std::size_t const count = queries.size();
     SortQueries(queries);
-    std::vector<TAnswer> answers(texts.size());
+    std::vector<TAnswer> answers(count);
     for (const TQuery& query : queries) answers[query.Index] = Answer(source, query);
     queries = {};
-    // The lines ahead are asked for: first their procedure records, then
-    // the names these point to.
+    // The names of the lines ahead are asked for.
     constexpr std::size_t kAhead = 16;
     const TTd32DebugInfo& info = source.Info();
     TLineOutput output;
     TLineOutput answer(true);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (i + 2 * kAhead < answers.size() && answers[i + 2 * kAhead].Procedure != 0)
-            Prefetch(&info.Procedures()[answers[i + 2 * kAhead].Procedure - 1]);
-        if (i + kAhead < answers.size() && answers[i + kAhead].Procedure != 0) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) {
             const TAnswer& ahead = answers[i + kAhead];
-            Prefetch(info.ProcedureName(info.Procedures()[ahead.Procedure - 1]).data());
-            if (ahead.HasLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
+            Prefetch(info.NameAt(ahead.NameAt).data());
+            if (ahead.Kind == TAnswer::kProcedureAndLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
         }
         answer.Clear();
         PutAnswer(answer, info, answers[i]);
-        output.PutLong(texts[i]);
+        output.PutLong(LookupArgument(settings, first + i));
         output.Put(answer.Kept(0, answer.Size()));
         output.EndLine();
     }
-}
-
-// Where the addresses of -l start: an argument after the module that is no
-// address is the TDS file.
-std::size_t FirstAddress(const TRunSettings& settings) {
-    return settings.Positional.size() > 1 && !ParseAddress(settings.Positional[1]) ? 2 : 1;
 }
 
 }  // namespace
@@ -326,27 +336,24 @@ bool IsValidDebugInfoQuery(const TRunSettings& settings) {
         settings.Attach)
         return false;
     if (settings.List) return settings.Positional.size() == 1;
-    std::size_t const first = FirstAddress(settings);
-    if (settings.Positional.size() <= first) return false;
-    for (std::size_t i = first; i < settings.Positional.size(); ++i) {
-        if (!ParseAddress(settings.Positional[i])) return false;
-    }
-    return true;
+    return LookupArgumentCount(settings) > FirstAddress(settings);
 }
 
 int RunDebugInfoQuery(const TRunSettings& settings) {
+    std::vector<TQuery> queries;
+    if (settings.Lookup && !ReadAddresses(settings, queries)) return RejectCommandLine();
     const std::u16string& path = settings.Positional[0];
-    std::size_t const first = settings.Lookup ? FirstAddress(settings) : 1;
+    std::u16string const tdsPath =
+        settings.Lookup && FirstAddress(settings) == 1 ? GetArgument(settings.LookupFrom) : u"";
     TDebugInfoSource source;
     std::u16string message;
-    if (!source.Open(path, first == 2 ? settings.Positional[1] : u"", message)) {
+    if (!source.Open(path, tdsPath, message)) {
         WriteConsoleLine(path + u": " + message);
         return kExitAllFailed;  // 3: no debug information could be read
     }
     if (settings.List)
         ListDebugInfo(path, source);
     else
-        LookUpAddresses(source,
-                        {settings.Positional.begin() + static_cast<std::ptrdiff_t>(first), settings.Positional.end()});
+        LookUpAddresses(source, settings, std::move(queries));
     return kExitAllDone;
 }

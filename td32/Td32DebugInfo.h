@@ -88,6 +88,14 @@ public:
     // The linkage name where the record carries one, else its name entry;
     // empty when it has neither.
     std::string_view ProcedureName(const TTd32Procedure& procedure) const { return NameAt(procedure.NameAt); }
+    // The name whose length byte is at `at`, as TTd32Procedure::NameAt
+    // gives it; empty for 0. Inline: where only the text's address is
+    // wanted, the length byte is not read.
+    std::string_view NameAt(std::uint32_t at) const {
+        if (at == 0 || at >= block_.size()) return {};
+        std::size_t const length = std::min<std::size_t>(block_[at], block_.size() - at - 1);
+        return {reinterpret_cast<const char*>(block_.data()) + at + 1, length};
+    }
     // The innermost procedure that holds the address: the one that starts
     // last, then the shortest.
     const TTd32Procedure* FindProcedure(std::uint16_t segment, std::uint32_t offset) const;
@@ -125,13 +133,6 @@ private:
     };
 
     bool Fail(std::u16string_view reason);
-    // Inline: where only the text's address is wanted, the length byte is
-    // not read.
-    std::string_view NameAt(std::uint32_t at) const {
-        if (at == 0 || at >= block_.size()) return {};
-        std::size_t const length = std::min<std::size_t>(block_[at], block_.size() - at - 1);
-        return {reinterpret_cast<const char*>(block_.data()) + at + 1, length};
-    }
 
     // Directory (Td32Directory.cpp)
     bool ReadDirectories(std::vector<Subsection>& subsections);
