@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -16,6 +17,16 @@
 #include "uMsg_Quillon.h"
 
 namespace {
+
+// True when one of the eight bytes of word is a control character: below
+// 0x20, or 0x7F. Each half is the known test for a byte below n (here 0x20,
+// and 1 once 0x7F is turned into 0): the lowest such byte borrows from no
+// other, so its high bit shows, and a word without one shows none.
+bool HasControlByte(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    std::uint64_t const del = word ^ (kOnes * 0x7F);
+    return ((((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & (kOnes * 0x80)) != 0;
+}
 
 // The lines of -l and -i, built in place in a buffer that goes out in large
 // pieces (or, kept, is read back by the caller). They are not wrapped: each
@@ -78,11 +89,16 @@ public:
     void Clear() { used_ = lineStart_ = 0; }
 
 private:
-    static constexpr std::size_t kPiece = 1 << 20;  // written out once this full
+    static constexpr std::size_t kPiece = 1 << 18;  // written out once this full
     static constexpr std::size_t kLineRoom = 1024;  // and the line end after it
 
     std::size_t Room() const { return lineStart_ + kLineRoom - used_; }
     void MakePrintable(std::size_t from) {
+        // Eight bytes at a time while none needs a change, as is usual.
+        for (std::uint64_t word; from + 8 <= used_; from += 8) {
+            std::memcpy(&word, &buffer_[from], 8);
+            if (HasControlByte(word)) break;
+        }
         for (std::size_t i = from; i < used_; ++i) {
             auto const c = static_cast<unsigned char>(buffer_[i]);
             buffer_[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
@@ -315,7 +331,10 @@ void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& setting
     for (std::size_t i = 0; i < count; ++i) {
         if (i + kAhead < count) {
             const TAnswer& ahead = answers[i + kAhead];
-            Prefetch(info.NameAt(ahead.NameAt).data());
+            // A name may run on into a second cache line.
+            auto const name = reinterpret_cast<std::uintptr_t>(info.NameAt(ahead.NameAt).data());
+            Prefetch(reinterpret_cast<const void*>(name));
+            Prefetch(reinterpret_cast<const void*>(name + 63));
             if (ahead.Kind == TAnswer::kProcedureAndLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
         }
         answer.Clear();
