@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
-#include <span>
+#include <utility>
 
 #include "AddressArgument.h"
 #include "ConsoleOutput.h"
@@ -35,10 +35,8 @@ bool HasControlByte(std::uint64_t word) {
 // text beyond it is cut, never written past.
 class TLineOutput {
 public:
-    // Kept, the text is read back by the caller; room is the size it will
-    // likely need.
-    explicit TLineOutput(bool keep = false, std::size_t room = 0)
-        : keep_(keep), size_(std::max(room, kPiece) + kLineRoom + 2) {}
+    // Kept, the text is read back by the caller.
+    explicit TLineOutput(bool keep = false) : keep_(keep) {}
     TLineOutput(const TLineOutput&) = delete;
     TLineOutput& operator=(const TLineOutput&) = delete;
     ~TLineOutput() { Flush(); }
@@ -118,7 +116,7 @@ private:
     }
 
     bool keep_;
-    std::size_t size_;
+    std::size_t size_ = kPiece + kLineRoom + 2;
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(size_);
     std::size_t used_ = 0;
     std::size_t lineStart_ = 0;
@@ -209,7 +207,7 @@ TFound Find(const TDebugInfoSource& source, const TAddressArgument& address) {
     return found;
 }
 
-// An address of -l, with its place on the command line.
+// An address of -l, with its place among the addresses given.
 struct TQuery {
     std::uint64_t Value;
     std::uint32_t Index;
@@ -244,7 +242,7 @@ void SortQueries(std::vector<TQuery>& queries) {
 // procedure's record.
 struct TAnswer {
     enum TKind : std::uint8_t { kNoProcedure, kModuleNeeded, kProcedure, kProcedureAndLine };
-    std::uint32_t NameAt = 0;  // the procedure's, as its record gives it
+    std::uint32_t NameAt = 0;  // the procedure's name, as its record gives it
     std::uint32_t Offset = 0;  // from the procedure's start
     std::uint32_t File = 0;    // of Line
     std::uint16_t Line = 0;
