@@ -1,20 +1,33 @@
 #include "AddressArgument.h"
 
+#include <array>
+
 namespace {
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
+// The value of each ASCII character as a hexadecimal digit, or -1: a table,
+// as -l may parse a great many addresses.
+constexpr std::array<signed char, 128> kHexDigits = [] {
+    std::array<signed char, 128> digits{};
+    for (int c = 0; c < 128; ++c) {
+        digits[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                    : -1);
+    }
+    return digits;
+}();
+
+int HexDigit(char c) {
+    auto const byte = static_cast<unsigned char>(c);
+    return byte < kHexDigits.size() ? kHexDigits[byte] : -1;
 }
 
 // A hexadecimal number of at most limit, with or without "0x".
-std::optional<std::uint64_t> ParseHex(std::u16string_view text, std::uint64_t limit) {
-    if (text.starts_with(u"0x") || text.starts_with(u"0X")) text.remove_prefix(2);
+std::optional<std::uint64_t> ParseHex(std::string_view text, std::uint64_t limit) {
+    if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
     if (text.empty()) return std::nullopt;
     std::uint64_t value = 0;
-    for (char16_t const c : text) {
+    for (char const c : text) {
         int const digit = HexDigit(c);
         if (digit < 0 || value > (limit - digit) / 16) return std::nullopt;
         value = value * 16 + digit;
@@ -24,9 +37,9 @@ std::optional<std::uint64_t> ParseHex(std::u16string_view text, std::uint64_t li
 
 }  // namespace
 
-std::optional<TAddressArgument> ParseAddress(std::u16string_view text) {
-    std::size_t const colon = text.find(u':');
-    if (colon == std::u16string_view::npos) {
+std::optional<TAddressArgument> ParseAddress(std::string_view text) {
+    std::size_t const colon = text.find(':');
+    if (colon == std::string_view::npos) {
         auto const value = ParseHex(text, UINT64_MAX);
         return value ? std::optional(TAddressArgument{false, 0, *value}) : std::nullopt;
     }

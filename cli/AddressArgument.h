@@ -12,5 +12,5 @@ struct TAddressArgument {
     std::uint64_t Value = 0;  // the offset when Segmented
 };
 
-// The address the text gives, or nothing when it is not one.
-std::optional<TAddressArgument> ParseAddress(std::u16string_view text);
+// The address the text, in UTF-8, gives, or nothing when it is not one.
+std::optional<TAddressArgument> ParseAddress(std::string_view text);

@@ -44,6 +44,10 @@ bool ParseCommandLine(TRunSettings& settings) {
     settings.Positional.reserve(count - index + 1);
     do {
         settings.Positional.push_back(GetArgument(index));
+        if (settings.Lookup) {
+            settings.LookupFrom = index + 1;
+            break;
+        }
     } while (Advance(index, count));
     return kShellExpandsWildcards || settings.Positional.size() <= 2 || settings.Lookup;
 }

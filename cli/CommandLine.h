@@ -12,8 +12,12 @@ struct TRunSettings {
     bool Lookup = false;     // -l
     bool List = false;       // -i
     // The module argument, then the optional .tds path; where the shell
-    // expands wildcards, any number of module names.
+    // expands wildcards, any number of module names. With -l only the
+    // module argument: what follows it, an optional TDS file and the
+    // addresses, of which there may be a great many, is read where it is
+    // used, from argument LookupFrom on.
     std::vector<std::u16string> Positional;
+    int LookupFrom = 0;
 };
 
 // Reads the arguments: switches before the module argument, then the module

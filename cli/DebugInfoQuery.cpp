@@ -1,9 +1,11 @@
 #include "DebugInfoQuery.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <memory>
-#include <span>
+#include <utility>
 
 #include "AddressArgument.h"
 #include "ConsoleOutput.h"
@@ -16,6 +18,16 @@
 
 namespace {
 
+// True when one of the eight bytes of word is a control character: below
+// 0x20, or 0x7F. Each half is the known test for a byte below n (here 0x20,
+// and 1 once 0x7F is turned into 0): the lowest such byte borrows from no
+// other, so its high bit shows, and a word without one shows none.
+bool HasControlByte(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    std::uint64_t const del = word ^ (kOnes * 0x7F);
+    return ((((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & (kOnes * 0x80)) != 0;
+}
+
 // The lines of -l and -i, built in place in a buffer that goes out in large
 // pieces (or, kept, is read back by the caller). They are not wrapped: each
 // stays one line for grep, sort and diff. A line has a fixed room, enough
@@ -23,10 +35,8 @@ namespace {
 // text beyond it is cut, never written past.
 class TLineOutput {
 public:
-    // Kept, the text is read back by the caller; room is the size it will
-    // likely need.
-    explicit TLineOutput(bool keep = false, std::size_t room = 0)
-        : keep_(keep), size_(std::max(room, kPiece) + kLineRoom + 2) {}
+    // Kept, the text is read back by the caller.
+    explicit TLineOutput(bool keep = false) : keep_(keep) {}
     TLineOutput(const TLineOutput&) = delete;
     TLineOutput& operator=(const TLineOutput&) = delete;
     ~TLineOutput() { Flush(); }
@@ -73,13 +83,20 @@ public:
     }
     std::size_t Size() const { return used_; }
     std::string_view Kept(std::size_t from, std::size_t to) const { return {buffer_.get() + from, to - from}; }
+    // Kept text only: starts again from the buffer's start.
+    void Clear() { used_ = lineStart_ = 0; }
 
 private:
-    static constexpr std::size_t kPiece = 1 << 20;  // written out once this full
+    static constexpr std::size_t kPiece = 1 << 18;  // written out once this full
     static constexpr std::size_t kLineRoom = 1024;  // and the line end after it
 
     std::size_t Room() const { return lineStart_ + kLineRoom - used_; }
     void MakePrintable(std::size_t from) {
+        // Eight bytes at a time while none needs a change, as is usual.
+        for (std::uint64_t word; from + 8 <= used_; from += 8) {
+            std::memcpy(&word, &buffer_[from], 8);
+            if (HasControlByte(word)) break;
+        }
         for (std::size_t i = from; i < used_; ++i) {
             auto const c = static_cast<unsigned char>(buffer_[i]);
             buffer_[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
@@ -99,7 +116,7 @@ private:
     }
 
     bool keep_;
-    std::size_t size_;
+    std::size_t size_ = kPiece + kLineRoom + 2;
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(size_);
     std::size_t used_ = 0;
     std::size_t lineStart_ = 0;
@@ -146,6 +163,14 @@ void ListDebugInfo(const std::u16string& path, const TDebugInfoSource& source) {
     }
 }
 
+// Asks for the memory at address ahead of its use: the answers of -l read
+// names all over a large block.
+void Prefetch(const void* address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#endif
+}
+
 struct TFound {
     const TTd32Procedure* Procedure = nullptr;
     std::uint32_t Offset = 0;
@@ -182,53 +207,140 @@ TFound Find(const TDebugInfoSource& source, const TAddressArgument& address) {
     return found;
 }
 
+// An address of -l, with its place among the addresses given.
+struct TQuery {
+    std::uint64_t Value;
+    std::uint32_t Index;
+    std::uint16_t Segment;
+    bool Segmented;
+};
+
+// Puts the queries in address order, by segment and value: a radix sort on
+// the bytes in which they differ, as a comparison sort mispredicts its way
+// through many random addresses.
+void SortQueries(std::vector<TQuery>& queries) {
+    constexpr unsigned kDigits = 10;  // the value's eight bytes, then the segment's two
+    auto const digit = [](const TQuery& q, unsigned d) {
+        return static_cast<unsigned>(d < 8 ? q.Value >> 8 * d : q.Segment >> 8 * (d - 8)) & 0xFF;
+    };
+    std::vector<std::array<std::uint32_t, 256>> counts(kDigits);
+    for (const TQuery& query : queries) {
+        for (unsigned d = 0; d < kDigits; ++d) ++counts[d][digit(query, d)];
+    }
+    std::vector<TQuery> sorted;
+    for (unsigned d = 0; d < kDigits; ++d) {
+        if (queries.empty() || counts[d][digit(queries[0], d)] == queries.size()) continue;  // all alike
+        std::uint32_t at = 0;
+        for (std::uint32_t& count : counts[d]) at += std::exchange(count, at);
+        sorted.resize(queries.size());
+        for (const TQuery& query : queries) sorted[counts[d][digit(query, d)]++] = query;
+        queries.swap(sorted);
+    }
+}
+
+// What -l found for one address, all that its line needs without the
+// procedure's record.
+struct TAnswer {
+    enum TKind : std::uint8_t { kNoProcedure, kModuleNeeded, kProcedure, kProcedureAndLine };
+    std::uint32_t NameAt = 0;  // the procedure's name, as its record gives it
+    std::uint32_t Offset = 0;  // from the procedure's start
+    std::uint32_t File = 0;    // of Line
+    std::uint16_t Line = 0;
+    TKind Kind = kNoProcedure;
+};
+
+TAnswer Answer(const TDebugInfoSource& source, const TQuery& query) {
+    TAnswer answer;
+    TFound const found = Find(source, {query.Segmented, query.Segment, query.Value});
+    if (!query.Segmented && !source.HasModule()) {
+        answer.Kind = TAnswer::kModuleNeeded;
+    } else if (found.Procedure != nullptr) {
+        answer.Kind = TAnswer::kProcedure;
+        answer.NameAt = found.Procedure->NameAt;
+        answer.Offset = found.Offset - found.Procedure->Offset;
+        if (auto const line = source.Info().FindLine(*found.Procedure, found.Offset)) {
+            answer.Kind = TAnswer::kProcedureAndLine;
+            answer.File = line->File;
+            answer.Line = line->Line;
+        }
+    }
+    return answer;
+}
+
 // What follows the address as typed on its line.
-void PutAnswer(TLineOutput& out, const TDebugInfoSource& source, const TAddressArgument& address) {
+void PutAnswer(TLineOutput& out, const TTd32DebugInfo& info, const TAnswer& answer) {
     static std::string const noProcedure = WideToUtf8(std::u16string(msg::NoProcedure));
     static std::string const moduleNeeded = WideToUtf8(std::u16string(msg::ModuleNeeded));
     out.Put(": ");
-    TFound const found = Find(source, address);
-    if (!address.Segmented && !source.HasModule()) return out.Put(moduleNeeded);
-    if (found.Procedure == nullptr) return out.Put(noProcedure);
-    out.PutName(source.Info().ProcedureName(*found.Procedure));
+    if (answer.Kind == TAnswer::kModuleNeeded) return out.Put(moduleNeeded);
+    if (answer.Kind == TAnswer::kNoProcedure) return out.Put(noProcedure);
+    out.PutName(info.NameAt(answer.NameAt));
     out.Put(" + 0x");
-    out.PutNumber(found.Offset - found.Procedure->Offset, 16);
-    PutSourceLine(out, source.Info(), source.Info().FindLine(*found.Procedure, found.Offset));
+    out.PutNumber(answer.Offset, 16);
+    if (answer.Kind == TAnswer::kProcedureAndLine) PutSourceLine(out, info, TTd32Line{answer.File, 0, answer.Line});
 }
 
-// The answers are found and written in address order, which keeps the
-// reads in the block close together, and then printed in the order given.
-void LookUpAddresses(const TDebugInfoSource& source, std::span<const std::u16string> texts) {
-    struct Query {
-        TAddressArgument Address;
-        std::size_t Index;
-    };
-    std::vector<Query> queries;
-    queries.reserve(texts.size());
-    for (const std::u16string& text : texts) queries.push_back({*ParseAddress(text), queries.size()});
-    std::sort(queries.begin(), queries.end(), [](const Query& a, const Query& b) {
-        return std::pair(a.Address.Segment, a.Address.Value) < std::pair(b.Address.Segment, b.Address.Value);
-    });
-    TLineOutput answers(true, texts.size() * 96);
-    std::vector<std::pair<std::size_t, std::size_t>> kept(texts.size());
-    for (const Query& query : queries) {
-        kept[query.Index].first = answers.Size();
-        PutAnswer(answers, source, query.Address);
-        kept[query.Index].second = answers.Size();
-        answers.EndLine();
+// The arguments of -l after the module, read from the command line in
+// UTF-8: an optional TDS file, then the addresses.
+std::size_t LookupArgumentCount(const TRunSettings& settings) {
+    return static_cast<std::size_t>(std::max(0, GetArgumentCount() + 1 - settings.LookupFrom));
+}
+
+std::string_view LookupArgument(const TRunSettings& settings, std::size_t i) {
+    return GetArgumentUtf8(settings.LookupFrom + static_cast<int>(i));
+}
+
+// Where the addresses start among them: an argument after the module that
+// is no address is the TDS file.
+std::size_t FirstAddress(const TRunSettings& settings) {
+    return LookupArgumentCount(settings) > 0 && !ParseAddress(LookupArgument(settings, 0)) ? 1 : 0;
+}
+
+// The addresses of -l, in the order given; false when an argument is no
+// address.
+bool ReadAddresses(const TRunSettings& settings, std::vector<TQuery>& queries) {
+    std::size_t const first = FirstAddress(settings);
+    std::size_t const count = LookupArgumentCount(settings) - first;
+    queries.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto const address = ParseAddress(LookupArgument(settings, first + i));
+        if (!address) return false;
+        queries.push_back({address->Value, static_cast<std::uint32_t>(i), address->Segment, address->Segmented});
     }
+    return true;
+}
+
+// The answers are found in address order, which keeps the reads in the
+// block close together, and kept in a small record each; their lines are
+// then printed in the order given, each answer made as it was on its own
+// and cut to the line's room after the address.
+void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& settings, std::vector<TQuery> queries) {
+    std::size_t const first = FirstAddress(settings);
+    std::size_t const count = queries.size();
+    SortQueries(queries);
+    std::vector<TAnswer> answers(count);
+    for (const TQuery& query : queries) answers[query.Index] = Answer(source, query);
+    queries = {};
+    // The names of the lines ahead are asked for.
+    constexpr std::size_t kAhead = 16;
+    const TTd32DebugInfo& info = source.Info();
     TLineOutput output;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        output.PutLong(WideToUtf8(texts[i]));
-        output.Put(answers.Kept(kept[i].first, kept[i].second));
+    TLineOutput answer(true);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) {
+            const TAnswer& ahead = answers[i + kAhead];
+            // A name may run on into a second cache line.
+            auto const name = reinterpret_cast<std::uintptr_t>(info.NameAt(ahead.NameAt).data());
+            Prefetch(reinterpret_cast<const void*>(name));
+            Prefetch(reinterpret_cast<const void*>(name + 63));
+            if (ahead.Kind == TAnswer::kProcedureAndLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
+        }
+        answer.Clear();
+        PutAnswer(answer, info, answers[i]);
+        output.PutLong(LookupArgument(settings, first + i));
+        output.Put(answer.Kept(0, answer.Size()));
         output.EndLine();
     }
-}
-
-// Where the addresses of -l start: an argument after the module that is no
-// address is the TDS file.
-std::size_t FirstAddress(const TRunSettings& settings) {
-    return settings.Positional.size() > 1 && !ParseAddress(settings.Positional[1]) ? 2 : 1;
 }
 
 }  // namespace
@@ -241,27 +353,24 @@ bool IsValidDebugInfoQuery(const TRunSettings& settings) {
         settings.Attach)
         return false;
     if (settings.List) return settings.Positional.size() == 1;
-    std::size_t const first = FirstAddress(settings);
-    if (settings.Positional.size() <= first) return false;
-    for (std::size_t i = first; i < settings.Positional.size(); ++i) {
-        if (!ParseAddress(settings.Positional[i])) return false;
-    }
-    return true;
+    return LookupArgumentCount(settings) > FirstAddress(settings);
 }
 
 int RunDebugInfoQuery(const TRunSettings& settings) {
+    std::vector<TQuery> queries;
+    if (settings.Lookup && !ReadAddresses(settings, queries)) return RejectCommandLine();
     const std::u16string& path = settings.Positional[0];
-    std::size_t const first = settings.Lookup ? FirstAddress(settings) : 1;
+    std::u16string const tdsPath =
+        settings.Lookup && FirstAddress(settings) == 1 ? GetArgument(settings.LookupFrom) : u"";
     TDebugInfoSource source;
     std::u16string message;
-    if (!source.Open(path, first == 2 ? settings.Positional[1] : u"", message)) {
+    if (!source.Open(path, tdsPath, message)) {
         WriteConsoleLine(path + u": " + message);
         return kExitAllFailed;  // 3: no debug information could be read
     }
     if (settings.List)
         ListDebugInfo(path, source);
     else
-        LookUpAddresses(source,
-                        {settings.Positional.begin() + static_cast<std::ptrdiff_t>(first), settings.Positional.end()});
+        LookUpAddresses(source, settings, std::move(queries));
     return kExitAllDone;
 }

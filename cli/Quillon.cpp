@@ -96,6 +96,12 @@ bool AreAllModules(const std::vector<std::u16string>& positional) {
 
 }  // namespace
 
+int RejectCommandLine() {
+    WriteConsoleLine(std::u16string(msg::InvalidCommandLine));
+    PrintUsage();
+    return kExitBadCommandLine;
+}
+
 int RunQuillon() {
     WriteConsoleLine(std::u16string(msg::Banner));
     if (IsHelpRequest()) {
@@ -105,11 +111,7 @@ int RunQuillon() {
     }
 
     TRunSettings settings;
-    if (!ParseCommandLine(settings) || !IsValidDebugInfoQuery(settings)) {
-        WriteConsoleLine(std::u16string(msg::InvalidCommandLine));
-        PrintUsage();
-        return kExitBadCommandLine;
-    }
+    if (!ParseCommandLine(settings) || !IsValidDebugInfoQuery(settings)) return RejectCommandLine();
     if (IsDebugInfoQuery(settings)) return RunDebugInfoQuery(settings);
     std::vector<std::u16string> masks = settings.Positional;
     std::u16string tdsFile;

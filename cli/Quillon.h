@@ -12,3 +12,6 @@ constexpr int kExitBadCommandLine = 5;
 
 // Runs the tool on the process's arguments and returns the exit code.
 int RunQuillon();
+// Says that the command line is invalid, shows the usage, and returns the
+// exit code for it.
+int RejectCommandLine();

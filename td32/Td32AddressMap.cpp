@@ -31,6 +31,34 @@ bool Overlapping(const std::vector<TTd32Procedure>& procedures) {
     return false;
 }
 
+// The number of items that start at or below key, given that they are in
+// order of their start. The search starts from where the last one ended
+// (hint), galloping on when the key lies beyond it, so a run of lookups in
+// address order costs a few steps each.
+template <class Item, class StartOf>
+std::size_t CountAtOrBelow(const std::vector<Item>& items, std::uint64_t key, std::size_t& hint, StartOf start) {
+    std::size_t low = 0;
+    std::size_t high = items.size();
+    if (hint < items.size() && start(items[hint]) <= key) {
+        low = hint + 1;
+        std::size_t step = 1;
+        while (low + step <= items.size() && start(items[low + step - 1]) <= key) {
+            low += step;
+            step *= 2;
+        }
+        high = std::min(items.size(), low + step - 1);
+    }
+    while (low < high) {
+        std::size_t const middle = low + (high - low) / 2;
+        if (start(items[middle]) <= key)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    hint = low > 0 ? low - 1 : 0;
+    return low;
+}
+
 }  // namespace
 
 // One sweep over the procedures in address order. The active procedure that
@@ -70,14 +98,12 @@ void TTd32DebugInfo::BuildAddressMap() {
 }
 
 const TTd32Procedure* TTd32DebugInfo::FindProcedure(std::uint16_t segment, std::uint32_t offset) const {
+    std::uint64_t const key = Key(segment, offset);
     if (pieces_.empty()) {
-        auto const next = std::upper_bound(procedures_.begin(), procedures_.end(), Key(segment, offset),
-                                           [](std::uint64_t key, const TTd32Procedure& p) { return key < Start(p); });
-        return next != procedures_.begin() && Holds(*std::prev(next), Key(segment, offset)) ? &*std::prev(next)
-                                                                                            : nullptr;
+        std::size_t const next = CountAtOrBelow(procedures_, key, findHint_, [](auto& p) { return Start(p); });
+        return next > 0 && Holds(procedures_[next - 1], key) ? &procedures_[next - 1] : nullptr;
     }
-    auto const after = std::upper_bound(pieces_.begin(), pieces_.end(), Key(segment, offset),
-                                        [](std::uint64_t key, const AddressPiece& p) { return key < p.Start; });
-    if (after == pieces_.begin() || std::prev(after)->Procedure == kNone) return nullptr;
-    return &procedures_[std::prev(after)->Procedure];
+    std::size_t const after = CountAtOrBelow(pieces_, key, findHint_, [](auto& p) { return p.Start; });
+    if (after == 0 || pieces_[after - 1].Procedure == kNone) return nullptr;
+    return &procedures_[pieces_[after - 1].Procedure];
 }

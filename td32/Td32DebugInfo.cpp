@@ -33,7 +33,7 @@ bool TTd32DebugInfo::Read(std::span<const std::uint8_t> block, std::u16string_vi
     bool const ok = TTd32Cursor(block, 0, block.size()).U32() == kSignature
                         ? ReadDirectories(subsections) && ReadSubsections(subsections)
                         : Fail(SNoSignature);
-    names_ = {};
+    nameMarks_ = {};
     if (!ok) {
         reason = reason_;
         *this = TTd32DebugInfo();
@@ -61,12 +61,6 @@ bool TTd32DebugInfo::ReadSubsections(const std::vector<Subsection>& subsections)
         if (subsection.Type == kAlignSymbols && !ReadSymbols(subsection)) return false;
     }
     return true;
-}
-
-std::string_view TTd32DebugInfo::NameAt(std::uint32_t at) const {
-    if (at == 0 || at >= block_.size()) return {};
-    std::size_t const length = std::min<std::size_t>(block_[at], block_.size() - at - 1);
-    return {reinterpret_cast<const char*>(block_.data()) + at + 1, length};
 }
 
 std::size_t TTd32DebugInfo::DistinctSourceFileCount() const {

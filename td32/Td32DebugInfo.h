@@ -9,6 +9,7 @@
 // object, whose names are views into it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -87,6 +88,14 @@ public:
     // The linkage name where the record carries one, else its name entry;
     // empty when it has neither.
     std::string_view ProcedureName(const TTd32Procedure& procedure) const { return NameAt(procedure.NameAt); }
+    // The name whose length byte is at `at`, as TTd32Procedure::NameAt
+    // gives it; empty for 0. Inline: where only the text's address is
+    // wanted, the length byte is not read.
+    std::string_view NameAt(std::uint32_t at) const {
+        if (at == 0 || at >= block_.size()) return {};
+        std::size_t const length = std::min<std::size_t>(block_[at], block_.size() - at - 1);
+        return {reinterpret_cast<const char*>(block_.data()) + at + 1, length};
+    }
     // The innermost procedure that holds the address: the one that starts
     // last, then the shortest.
     const TTd32Procedure* FindProcedure(std::uint16_t segment, std::uint32_t offset) const;
@@ -124,7 +133,6 @@ private:
     };
 
     bool Fail(std::u16string_view reason);
-    std::string_view NameAt(std::uint32_t at) const;
 
     // Directory (Td32Directory.cpp)
     bool ReadDirectories(std::vector<Subsection>& subsections);
@@ -157,7 +165,11 @@ private:
 
     std::span<const std::uint8_t> block_;
     std::u16string_view reason_;
-    std::vector<std::uint32_t> names_;  // while reading: where each name's length byte is
+    // While reading: the number of names, and where the length byte of every
+    // kNameStride-th name is; a name between two is found by walking on.
+    static constexpr std::uint32_t kNameStride = 8;
+    std::uint32_t nameCount_ = 0;
+    std::vector<std::uint32_t> nameMarks_;
     std::vector<TTd32Module> modules_;
     std::vector<std::uint32_t> moduleByIndex_;  // block index -> position + 1; 0: not listed
     std::vector<TTd32SourceFile> files_;
@@ -170,5 +182,8 @@ private:
     mutable std::uint32_t hintEntry_ = 0;
     std::vector<TTd32Procedure> procedures_;
     std::vector<AddressPiece> pieces_;  // empty where no two procedures share an address
+    // Where the last FindProcedure ended, in procedures_ or pieces_: -l asks
+    // in address order.
+    mutable std::size_t findHint_ = 0;
     std::uint64_t lineEntries_ = 0;
 };

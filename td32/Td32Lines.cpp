@@ -127,23 +127,41 @@ std::uint32_t TTd32DebugInfo::EntryOffset(const TTd32LineTable& table, std::uint
 }
 
 // The first entry of the table whose offset is above value (or at least
-// value, when atOrAbove). A listing asks in address order, so the search
-// starts from where the last one in the same table ended and gallops on.
+// value, when atOrAbove). The search starts from where the last one in the
+// same table ended, as a listing and -l ask in address order, else from
+// where the value would lie were the entries evenly spread, and gallops
+// from there up or down before it halves: a few reads of the block each.
 std::uint32_t TTd32DebugInfo::FindEntry(const TTd32LineTable& table, std::uint32_t value, bool atOrAbove) const {
     auto const before = [&](std::uint32_t entry) {
         std::uint32_t const offset = EntryOffset(table, entry);
         return atOrAbove ? offset < value : offset <= value;
     };
+    std::uint32_t start = 0;  // Count > 0, as for every table kept
+    if (hintTable_ == &table && hintEntry_ < table.Count)
+        start = hintEntry_;
+    else if (value >= table.LastOffset)
+        start = table.Count - 1;
+    else if (value > table.FirstOffset)
+        start = static_cast<std::uint32_t>(std::uint64_t{value - table.FirstOffset} * (table.Count - 1) /
+                                           (table.LastOffset - table.FirstOffset));
+    // The answer lies in [low, high].
     std::uint32_t low = 0;
     std::uint32_t high = table.Count;
-    if (hintTable_ == &table && hintEntry_ < table.Count && before(hintEntry_)) {
-        low = hintEntry_ + 1;
-        std::uint64_t step = 1;
+    std::uint64_t step = 1;
+    if (before(start)) {
+        low = start + 1;
         while (low + step <= table.Count && before(static_cast<std::uint32_t>(low + step - 1))) {
             low += static_cast<std::uint32_t>(step);
             step *= 2;
         }
         high = static_cast<std::uint32_t>(std::min<std::uint64_t>(table.Count, low + step - 1));
+    } else {
+        high = start;
+        while (step <= high && !before(static_cast<std::uint32_t>(high - step))) {
+            high -= static_cast<std::uint32_t>(step);
+            step *= 2;
+        }
+        low = step <= high ? static_cast<std::uint32_t>(high - step + 1) : 0;
     }
     while (low < high) {
         std::uint32_t const middle = low + (high - low) / 2;

@@ -23,20 +23,31 @@ bool TTd32DebugInfo::ReadNameTable(const std::vector<Subsection>& subsections) {
     TTd32Cursor names(block_, table->Offset, std::uint64_t{table->Offset} + table->Size);
     std::uint32_t const count = names.U32();
     if (!names.Has(std::uint64_t{count} * kSmallestEntry)) return Fail(SNameTableDamaged);
-    names_.reserve(count);
+    // Only every kNameStride-th position is kept: a table of millions of
+    // names would otherwise fill megabytes of fresh memory.
+    nameMarks_.reserve(count / kNameStride + 1);
     // Each entry must start before the end; the last must also end by it.
     std::uint64_t at = names.Position();
     std::uint64_t const end = std::uint64_t{table->Offset} + table->Size;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (at >= end) return Fail(SNameTableDamaged);
-        names_.push_back(static_cast<std::uint32_t>(at));
+        if (i % kNameStride == 0) nameMarks_.push_back(static_cast<std::uint32_t>(at));
         at += block_[at] + 2u;
     }
-    return at <= end || Fail(SNameTableDamaged);
+    if (at > end) return Fail(SNameTableDamaged);
+    nameCount_ = count;
+    return true;
 }
 
 bool TTd32DebugInfo::ResolveName(std::uint32_t index, std::uint32_t& at) {
-    if (index > names_.size()) return Fail(SNameOutOfRange);
-    at = index == 0 ? 0 : names_[index - 1];
+    if (index > nameCount_) return Fail(SNameOutOfRange);
+    if (index == 0) {
+        at = 0;
+        return true;
+    }
+    // Every entry up to the count was checked to start within the table.
+    std::uint64_t position = nameMarks_[(index - 1) / kNameStride];
+    for (std::uint32_t i = (index - 1) % kNameStride; i > 0; --i) position += block_[position] + 2u;
+    at = static_cast<std::uint32_t>(position);
     return true;
 }

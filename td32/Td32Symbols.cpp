@@ -42,13 +42,16 @@ bool TTd32DebugInfo::ReadProcedure(std::uint32_t body, std::uint32_t bodySize, s
     procedure.Length = LoadLe32(fields + 12);
     procedure.Offset = LoadLe32(fields + 24);
     procedure.Segment = LoadLe16(fields + 28);
-    if (!ResolveName(LoadLe32(fields + 36), procedure.NameAt)) return false;
+    std::uint32_t const name = LoadLe32(fields + 36);
+    if (name > nameCount_) return Fail(SNameOutOfRange);
     if (bodySize > kLinkageNameAt) {
         std::uint32_t const linkage = body + kLinkageNameAt;
         std::uint8_t const length = block_[linkage];
         if (1u + length > bodySize - kLinkageNameAt) return Fail(SSymbolsDamaged);
         if (length > 0) procedure.NameAt = linkage;
     }
+    // The name entry is looked up only when no linkage name replaces it.
+    if (procedure.NameAt == 0 && !ResolveName(name, procedure.NameAt)) return false;
     procedures_.push_back(procedure);
     return true;
 }

@@ -100,6 +100,11 @@ int GetArgumentCount();
 // Argument Index; 0 gives the executable's full path (raises Exception when
 // it cannot be read); empty past the last argument.
 WideString GetArgument(int index);
+// Argument index (1 or more) in UTF-8, as WideToUtf8 makes it of
+// GetArgument(index), without a copy of its own: -l reads a great many
+// addresses. The text lives as long as the process; empty past the last
+// argument.
+std::string_view GetArgumentUtf8(int index);
 
 // ---- Files and folders ----------------------------------------------------
 

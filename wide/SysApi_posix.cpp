@@ -43,8 +43,11 @@ constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
 thread_local std::uint32_t lastError = 0;
 
-// argv without its empty arguments; the program name first.
-std::vector<const char*> savedArguments;
+// argv without its empty arguments; the program name first. Where none is
+// empty, argv itself: -l may get a great many arguments.
+const char* const* savedArguments = nullptr;
+int savedArgumentCount = 0;  // the program name included
+std::vector<const char*> nonEmptyArguments;
 
 // One object behind every handle: an open file, or a folder search with its
 // matches taken when the search began.
@@ -417,12 +420,21 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 
 void InitPlatform(int argc, char** argv) {
     UseWideApi = true;
-    savedArguments.clear();
-    for (int i = 0; i < argc && argv[i] != nullptr; ++i)
-        if (i == 0 || argv[i][0] != '\0') savedArguments.push_back(argv[i]);
+    int count = 0;
+    bool anyEmpty = false;
+    for (; count < argc && argv[count] != nullptr; ++count)
+        anyEmpty = anyEmpty || (count > 0 && argv[count][0] == '\0');
+    savedArguments = argv;
+    savedArgumentCount = count;
+    if (!anyEmpty) return;
+    nonEmptyArguments.clear();
+    for (int i = 0; i < count; ++i)
+        if (i == 0 || argv[i][0] != '\0') nonEmptyArguments.push_back(argv[i]);
+    savedArguments = nonEmptyArguments.data();
+    savedArgumentCount = static_cast<int>(nonEmptyArguments.size());
 }
 
-int GetArgumentCount() { return savedArguments.empty() ? 0 : static_cast<int>(savedArguments.size()) - 1; }
+int GetArgumentCount() { return savedArgumentCount == 0 ? 0 : savedArgumentCount - 1; }
 
 WideString GetArgument(int index) {
     if (index == 0) {
@@ -436,6 +448,12 @@ WideString GetArgument(int index) {
     }
     if (index < 0 || index > GetArgumentCount()) return {};
     return Utf8ToWide(savedArguments[index]);
+}
+
+// The bytes as given: UTF-8 made of their UTF-16 form gives them back.
+std::string_view GetArgumentUtf8(int index) {
+    if (index < 1 || index > GetArgumentCount()) return {};
+    return savedArguments[index];
 }
 
 // ---- Files and folders ------------------------------------------------------

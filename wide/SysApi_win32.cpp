@@ -6,6 +6,7 @@
 #include <imagehlp.h>
 
 #include <string>
+#include <vector>
 
 #include "Exception.h"
 #include "FaultInjection.h"
@@ -146,6 +147,24 @@ WideString GetArgument(int index) {
         if (argument.empty()) return {};
     }
     return argument;
+}
+
+std::string_view GetArgumentUtf8(int index) {
+    // All of them converted at the first call, in one scan of the command
+    // line: -l reads its addresses one after another.
+    static std::vector<std::string> const arguments = [] {
+        std::vector<std::string> converted;
+        const char16_t* commandLine = reinterpret_cast<const char16_t*>(GetCommandLineW());
+        std::size_t position = 0;
+        ScanArgument(commandLine, position);  // the program name
+        for (WideString argument = ScanArgument(commandLine, position); !argument.empty();
+             argument = ScanArgument(commandLine, position)) {
+            converted.push_back(WideToUtf8(argument));
+        }
+        return converted;
+    }();
+    if (index < 1 || static_cast<std::size_t>(index) > arguments.size()) return {};
+    return arguments[index - 1];
 }
 
 // ---- Files and folders ------------------------------------------------------

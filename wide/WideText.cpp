@@ -32,7 +32,7 @@ bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 // Decodes one well-formed UTF-8 sequence at text[i]; returns its length, or
 // 0 when the bytes there are not valid UTF-8 (overlong forms, surrogates and
 // values past U+10FFFF included).
-std::size_t DecodeUtf8(const std::string& text, std::size_t i, char32_t& code) {
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& code) {
     auto byteAt = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     unsigned char lead = byteAt(i);
     std::size_t length;
@@ -136,10 +136,14 @@ WideString ScanArgument(const char16_t* commandLine, std::size_t& position) {
     return argument;
 }
 
-WideString Utf8ToWide(const std::string& text) {
-    WideString out;
+WideString Utf8ToWide(std::string_view text) {
+    // An ASCII start, often all of the text, is one unit a byte.
+    std::size_t i = 0;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    WideString out(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(i));
+    if (i == text.size()) return out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    while (i < text.size()) {
         char32_t code;
         std::size_t length = DecodeUtf8(text, i, code);
         if (length == 0) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "SysApi.h"
 
@@ -38,5 +39,5 @@ WideString ScanArgument(const char16_t* commandLine, std::size_t& position);
 // and turns back into
 // that byte, so file names that are not valid UTF-8 still reach their files.
 // Any other unpaired surrogate becomes U+FFFD in UTF-8.
-WideString Utf8ToWide(const std::string& text);
+WideString Utf8ToWide(std::string_view text);
 std::string WideToUtf8(const WideString& text);
