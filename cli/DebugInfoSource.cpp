@@ -1,5 +1,6 @@
 #include "DebugInfoSource.h"
 
+#include "FileSeek.h"
 #include "Td32Block.h"
 #include "TextFormat.h"
 #include "WideText.h"
@@ -32,12 +33,7 @@ bool TMappedFile::Open(const std::u16string& path) {
     Close();
     handle_ = CreateFileByPath(path, sys::kGenericRead, sys::kFileShareRead, nullptr, sys::kOpenExisting,
                                sys::kFileAttributeNormal, nullptr);
-    if (handle_ == kInvalidHandle) return false;
-    std::uint32_t high = 0;
-    SysSetLastError(0);
-    std::uint32_t const low = SysGetFileSize(handle_, &high);
-    if (low == 0xFFFFFFFFu && SysGetLastError() != 0) return false;
-    size_ = std::uint64_t{high} << 32 | low;
+    if (handle_ == kInvalidHandle || !GetFileSize64(handle_, size_)) return false;
     if (size_ == 0) return true;
     view_ = SysMapView(handle_, size_);
     return view_ != nullptr;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "FileSeek.h"
 #include "PeRecords.h"
 #include "Td32Block.h"
 #include "WideText.h"
@@ -13,7 +14,7 @@ TdsInput::~TdsInput() {
 TdsInput::Content TdsInput::Open(const std::u16string& path) {
     handle_ = CreateFileByPath(path, sys::kGenericRead, sys::kFileShareRead, nullptr, sys::kOpenExisting,
                                sys::kFileAttributeNormal, nullptr);
-    if (handle_ == kInvalidHandle || !ReadSize()) return Content::Unreadable;
+    if (handle_ == kInvalidHandle || !GetFileSize64(handle_, size_)) return Content::Unreadable;
     if (size_ == 0) return Content::Empty;
     if (size_ < kMinimumBlockSize) return Content::Other;
     std::array<std::uint8_t, 4> head{};
@@ -24,25 +25,11 @@ TdsInput::Content TdsInput::Open(const std::u16string& path) {
 }
 
 bool TdsInput::Read(std::uint64_t offset, void* buffer, std::uint32_t size) {
-    if (offset != position_) {
-        auto high = static_cast<std::int32_t>(offset >> 32);
-        SysSetLastError(0);
-        if (SysSetFilePointer(handle_, static_cast<std::int32_t>(offset), &high, sys::kFileBegin) == 0xFFFFFFFFu &&
-            SysGetLastError() != 0)
-            return false;
-    }
+    if (offset != position_ && !SeekFile(handle_, sys::kFileBegin, static_cast<std::int64_t>(offset))) return false;
     std::uint32_t done = 0;
     bool const read = SysReadFile(handle_, buffer, size, &done) && done == size;
     position_ = read ? offset + size : ~std::uint64_t{0};
     return read;
-}
-
-bool TdsInput::ReadSize() {
-    std::uint32_t high = 0;
-    SysSetLastError(0);
-    std::uint32_t const low = SysGetFileSize(handle_, &high);
-    size_ = std::uint64_t{high} << 32 | low;
-    return !(low == 0xFFFFFFFFu && SysGetLastError() != 0);
 }
 
 bool IsReplaceableTds(const std::u16string& path) {

@@ -26,8 +26,6 @@ public:
     bool Read(std::uint64_t offset, void* buffer, std::uint32_t size);
 
 private:
-    bool ReadSize();
-
     SysHandle handle_ = kInvalidHandle;
     std::uint64_t size_ = 0;
     std::uint64_t position_ = 0;

@@ -13,6 +13,15 @@ bool SeekFile(SysHandle handle, std::uint32_t moveMethod, std::int64_t distance)
     return !(low == 0xFFFFFFFFu && SysGetLastError() != 0);
 }
 
+bool GetFileSize64(SysHandle handle, std::uint64_t& size) {
+    std::uint32_t high = 0;
+    // As for SeekFile: a size whose low part is 0xFFFFFFFF is no failure.
+    SysSetLastError(0);
+    std::uint32_t const low = SysGetFileSize(handle, &high);
+    size = std::uint64_t{high} << 32 | low;
+    return !(low == 0xFFFFFFFFu && SysGetLastError() != 0);
+}
+
 bool TkvPEFileUtils::ReadExact(void* buffer, std::uint32_t size) {
     // A read that stops early at the end of the file sets no error; clear
     // the last one so that it is not taken for the reason.

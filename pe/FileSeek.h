@@ -1,4 +1,5 @@
-// Positioning a file through the 64-bit form of SetFilePointer.
+// Positioning a file and reading its size through the 64-bit forms of
+// SetFilePointer and GetFileSize.
 #pragma once
 
 #include <cstdint>
@@ -7,3 +8,5 @@
 
 // False only when the call reports failure (0xFFFFFFFF with a last error).
 bool SeekFile(SysHandle handle, std::uint32_t moveMethod, std::int64_t distance);
+// False only when the call reports failure (0xFFFFFFFF with a last error).
+bool GetFileSize64(SysHandle handle, std::uint64_t& size);

@@ -86,14 +86,12 @@ bool TkvPEFileUtils::OpenModule(const WideString& fileName, bool readOnly) {
     if (FileHandle == kInvalidHandle) {
         return false;
     }
-    std::uint32_t high = 0;
-    SysSetLastError(0);
-    std::uint32_t const low = SysGetFileSize(FileHandle, &high);
-    if (low == 0xFFFFFFFFu && SysGetLastError() != 0) {
+    std::uint64_t size = 0;
+    if (!GetFileSize64(FileHandle, size)) {
         return false;
     }
-    ModuleSize = low;
-    if (high != 0 || ModuleSize < kMinimumModuleSize) {
+    ModuleSize = static_cast<std::uint32_t>(size);
+    if (size > 0xFFFFFFFFu || ModuleSize < kMinimumModuleSize) {
         SetError(SInvalidPEFile);
         return false;
     }
