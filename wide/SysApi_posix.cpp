@@ -43,11 +43,8 @@ constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
 thread_local std::uint32_t lastError = 0;
 
-// argv without its empty arguments; the program name first. Where none is
-// empty, argv itself: -l may get a great many arguments.
-const char* const* savedArguments = nullptr;
-int savedArgumentCount = 0;  // the program name included
-std::vector<const char*> nonEmptyArguments;
+// argv without its empty arguments; the program name first.
+std::vector<const char*> savedArguments;
 
 // One object behind every handle: an open file, or a folder search with its
 // matches taken when the search began.
@@ -420,21 +417,13 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 
 void InitPlatform(int argc, char** argv) {
     UseWideApi = true;
-    int count = 0;
-    bool anyEmpty = false;
-    for (; count < argc && argv[count] != nullptr; ++count)
-        anyEmpty = anyEmpty || (count > 0 && argv[count][0] == '\0');
-    savedArguments = argv;
-    savedArgumentCount = count;
-    if (!anyEmpty) return;
-    nonEmptyArguments.clear();
-    for (int i = 0; i < count; ++i)
-        if (i == 0 || argv[i][0] != '\0') nonEmptyArguments.push_back(argv[i]);
-    savedArguments = nonEmptyArguments.data();
-    savedArgumentCount = static_cast<int>(nonEmptyArguments.size());
+    savedArguments.clear();
+    savedArguments.reserve(static_cast<std::size_t>(std::max(argc, 0)));
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i)
+        if (i == 0 || argv[i][0] != '\0') savedArguments.push_back(argv[i]);
 }
 
-int GetArgumentCount() { return savedArgumentCount == 0 ? 0 : savedArgumentCount - 1; }
+int GetArgumentCount() { return savedArguments.empty() ? 0 : static_cast<int>(savedArguments.size()) - 1; }
 
 WideString GetArgument(int index) {
     if (index == 0) {

@@ -326,13 +326,8 @@ bool SysMayCreateFilesIn(const WideString& folder) {
 }
 
 WideString SysPathIdentity(const WideString& path) {
-    WideString identity = path;
-    if (UseWideApi) {
-        const DWORD size = GetFullPathNameW(W(path), 0, nullptr, nullptr);
-        std::wstring full(size, L'\0');
-        const DWORD length = size == 0 ? 0 : GetFullPathNameW(W(path), size, full.data(), nullptr);
-        if (length != 0 && length < size) identity.assign(reinterpret_cast<const char16_t*>(full.c_str()), length);
-    }
+    WideString identity = UseWideApi ? FullPath(path) : WideString();
+    if (identity.empty()) identity = path;
     if (!identity.empty())
         CharUpperBuffW(reinterpret_cast<wchar_t*>(identity.data()), static_cast<DWORD>(identity.size()));
     return identity;
