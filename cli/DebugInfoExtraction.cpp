@@ -333,23 +333,19 @@ bool Prepare(TkvPEFileUtils& editor, const std::u16string& modulePath, const std
 
 // One extraction. The module is checked before the .tds file is created, so
 // a module that fails leaves an existing .tds file alone.
-bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath, const std::u16string& tdsPath,
-                       bool overwrite, std::u16string& errorText, bool& tdsKept) {
+bool ExtractWithEditor(TkvPEFileUtils& editor, TdsOutput& output, const std::u16string& modulePath,
+                       const std::u16string& tdsPath, bool overwrite, std::u16string& errorText) {
     DebugBlock block;
-    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText)) return false;
-    TdsOutput output(tdsPath);
-    const bool saved = SaveBlock(editor, block, output, tdsPath, overwrite, errorText);
-    tdsKept = output.Kept();
-    if (!saved) return false;
+    if (!Prepare(editor, modulePath, tdsPath, overwrite, block, errorText) ||
+        !SaveBlock(editor, block, output, tdsPath, overwrite, errorText))
+        return false;
     try {
         if (editor.Close(true)) {
             output.Keep();
-            tdsKept = true;
             return true;
         }
     } catch (...) {
         if (editor.WriteStarted()) output.Keep();
-        tdsKept = output.Kept();
         throw;
     }
     // The block stays in the .tds file whenever the module may no longer
@@ -357,8 +353,7 @@ bool ExtractWithEditor(TkvPEFileUtils& editor, const std::u16string& modulePath,
     // left as it was lets a file at a free path go.
     errorText = EditorText(editor);
     if (editor.WriteStarted()) output.Keep();
-    tdsKept = output.Kept();
-    if (tdsKept) errorText += u" " + FormatText(msg::DebugInfoKept, {tdsPath});
+    if (output.Kept()) errorText += u" " + FormatText(msg::DebugInfoKept, {tdsPath});
     return false;
 }
 
@@ -385,14 +380,14 @@ bool ExtractDebugInfo(const std::u16string& modulePath, const std::u16string& td
                       std::u16string& errorText, bool* tdsKept) {
     errorText.clear();
     TkvPEFileUtils editor;
-    bool kept = false;
+    TdsOutput output(tdsPath);
     try {
-        const bool done = ExtractWithEditor(editor, modulePath, tdsPath, overwrite, errorText, kept);
-        if (tdsKept != nullptr) *tdsKept = kept;
+        const bool done = ExtractWithEditor(editor, output, modulePath, tdsPath, overwrite, errorText);
+        if (tdsKept != nullptr) *tdsKept = output.Kept();
         return done;
     } catch (...) {
         if (errorText.empty()) errorText = EditorText(editor);
-        if (tdsKept != nullptr) *tdsKept = kept;
+        if (tdsKept != nullptr) *tdsKept = output.Kept();
         throw;
     }
 }
