@@ -8,6 +8,7 @@
 #include <queue>
 
 #include "Td32DebugInfo.h"
+#include "Td32Search.h"
 
 namespace {
 
@@ -33,28 +34,11 @@ bool Overlapping(const std::vector<TTd32Procedure>& procedures) {
 
 // The number of items that start at or below key, given that they are in
 // order of their start. The search starts from where the last one ended
-// (hint), galloping on when the key lies beyond it, so a run of lookups in
-// address order costs a few steps each.
+// (hint), so a run of lookups in address order costs a few steps each.
 template <class Item, class StartOf>
 std::size_t CountAtOrBelow(const std::vector<Item>& items, std::uint64_t key, std::size_t& hint, StartOf start) {
-    std::size_t low = 0;
-    std::size_t high = items.size();
-    if (hint < items.size() && start(items[hint]) <= key) {
-        low = hint + 1;
-        std::size_t step = 1;
-        while (low + step <= items.size() && start(items[low + step - 1]) <= key) {
-            low += step;
-            step *= 2;
-        }
-        high = std::min(items.size(), low + step - 1);
-    }
-    while (low < high) {
-        std::size_t const middle = low + (high - low) / 2;
-        if (start(items[middle]) <= key)
-            low = middle + 1;
-        else
-            high = middle;
-    }
+    auto const low = static_cast<std::size_t>(
+        PartitionFrom(items.size(), hint, [&](std::uint64_t i) { return start(items[i]) <= key; }));
     hint = low > 0 ? low - 1 : 0;
     return low;
 }

@@ -7,6 +7,7 @@
 
 #include "Td32Cursor.h"
 #include "Td32DebugInfo.h"
+#include "Td32Search.h"
 #include "uMsg_Td32DebugInfo.h"
 
 using namespace uMsg_Td32DebugInfo;
@@ -129,11 +130,11 @@ std::uint32_t TTd32DebugInfo::EntryOffset(const TTd32LineTable& table, std::uint
 // The first entry of the table whose offset is above value (or at least
 // value, when atOrAbove). The search starts from where the last one in the
 // same table ended, as a listing and -l ask in address order, else from
-// where the value would lie were the entries evenly spread, and gallops
-// from there up or down before it halves: a few reads of the block each.
+// where the value would lie were the entries evenly spread: a few reads of
+// the block each.
 std::uint32_t TTd32DebugInfo::FindEntry(const TTd32LineTable& table, std::uint32_t value, bool atOrAbove) const {
-    auto const before = [&](std::uint32_t entry) {
-        std::uint32_t const offset = EntryOffset(table, entry);
+    auto const before = [&](std::uint64_t entry) {
+        std::uint32_t const offset = EntryOffset(table, static_cast<std::uint32_t>(entry));
         return atOrAbove ? offset < value : offset <= value;
     };
     std::uint32_t start = 0;  // Count > 0, as for every table kept
@@ -144,32 +145,7 @@ std::uint32_t TTd32DebugInfo::FindEntry(const TTd32LineTable& table, std::uint32
     else if (value > table.FirstOffset)
         start = static_cast<std::uint32_t>(std::uint64_t{value - table.FirstOffset} * (table.Count - 1) /
                                            (table.LastOffset - table.FirstOffset));
-    // The answer lies in [low, high].
-    std::uint32_t low = 0;
-    std::uint32_t high = table.Count;
-    std::uint64_t step = 1;
-    if (before(start)) {
-        low = start + 1;
-        while (low + step <= table.Count && before(static_cast<std::uint32_t>(low + step - 1))) {
-            low += static_cast<std::uint32_t>(step);
-            step *= 2;
-        }
-        high = static_cast<std::uint32_t>(std::min<std::uint64_t>(table.Count, low + step - 1));
-    } else {
-        high = start;
-        while (step <= high && !before(static_cast<std::uint32_t>(high - step))) {
-            high -= static_cast<std::uint32_t>(step);
-            step *= 2;
-        }
-        low = step <= high ? static_cast<std::uint32_t>(high - step + 1) : 0;
-    }
-    while (low < high) {
-        std::uint32_t const middle = low + (high - low) / 2;
-        if (before(middle))
-            low = middle + 1;
-        else
-            high = middle;
-    }
+    auto const low = static_cast<std::uint32_t>(PartitionFrom(table.Count, start, before));
     hintTable_ = &table;
     hintEntry_ = low > 0 ? low - 1 : 0;
     return low;
