@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -29,14 +28,14 @@ bool HasControlByte(std::uint64_t word) {
 }
 
 // The lines of -l and -i, built in place in a buffer that goes out in large
-// pieces (or, kept, is read back by the caller). They are not wrapped: each
-// stays one line for grep, sort and diff. A line has a fixed room, enough
-// for two names from the block (at most 255 bytes each) and a few numbers;
-// text beyond it is cut, never written past.
+// pieces. They are not wrapped: each stays one line for grep, sort and
+// diff. A line has a fixed room, enough for two names from the block (at
+// most 255 bytes each) and a few numbers; text beyond it is cut, never
+// written past, and a line's text cut is the same whichever pieces it was
+// put in.
 class TLineOutput {
 public:
-    // Kept, the text is read back by the caller.
-    explicit TLineOutput(bool keep = false) : keep_(keep) {}
+    TLineOutput() = default;
     TLineOutput(const TLineOutput&) = delete;
     TLineOutput& operator=(const TLineOutput&) = delete;
     ~TLineOutput() { Flush(); }
@@ -54,14 +53,13 @@ public:
     }
     void PutNumber(std::uint64_t value, unsigned base, std::size_t width = 0) {
         char digits[24];
-        std::size_t length = 0;
+        std::size_t first = sizeof digits;
         do {
-            digits[length++] = "0123456789abcdef"[base == 16 ? value & 15 : value % 10];
+            digits[--first] = "0123456789abcdef"[base == 16 ? value & 15 : value % 10];
             value = base == 16 ? value >> 4 : value / 10;
         } while (value != 0);
-        while (length < width && length < sizeof digits) digits[length++] = '0';
-        if (length > Room()) return;
-        while (length > 0) buffer_[used_++] = digits[--length];
+        while (sizeof digits - first < width && first > 0) digits[--first] = '0';
+        Put({digits + first, sizeof digits - first});
     }
     // Text from the block, with its control characters, which would break
     // the line, shown as '?'.
@@ -72,19 +70,19 @@ public:
     }
     void PutName(std::string_view name) {
         std::size_t const from = used_;
-        used_ += WriteReadableName(name.substr(0, Room()), &buffer_[used_]);
+        // The readable form is never longer than the name.
+        if (name.size() <= Room())
+            used_ += WriteReadableName(name, &buffer_[used_]);
+        else
+            Put(ReadableName(name));
         if (used_ == from) Put("?");
         MakePrintable(from);
     }
     void EndLine() {
         for (char const* end = kConsoleLineEnd; *end != 0; ++end) buffer_[used_++] = *end;
         lineStart_ = used_;
-        if (used_ + kLineRoom + 2 > size_) Flush();
+        if (used_ + kLineRoom + 2 > kSize) Flush();
     }
-    std::size_t Size() const { return used_; }
-    std::string_view Kept(std::size_t from, std::size_t to) const { return {buffer_.get() + from, to - from}; }
-    // Kept text only: starts again from the buffer's start.
-    void Clear() { used_ = lineStart_ = 0; }
 
 private:
     static constexpr std::size_t kPiece = 1 << 18;  // written out once this full
@@ -103,21 +101,12 @@ private:
         }
     }
     void Flush() {
-        if (!keep_) {
-            if (used_ > 0) WriteStdOutUtf8({buffer_.get(), used_});
-            used_ = lineStart_ = 0;
-            return;
-        }
-        // Every byte below used_ was written: the rest needs no zeros.
-        auto larger = std::make_unique_for_overwrite<char[]>(2 * size_);
-        std::copy_n(buffer_.get(), used_, larger.get());
-        buffer_ = std::move(larger);
-        size_ *= 2;
+        if (used_ > 0) WriteStdOutUtf8({buffer_.get(), used_});
+        used_ = lineStart_ = 0;
     }
 
-    bool keep_;
-    std::size_t size_ = kPiece + kLineRoom + 2;
-    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(size_);
+    static constexpr std::size_t kSize = kPiece + kLineRoom + 2;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kSize);
     std::size_t used_ = 0;
     std::size_t lineStart_ = 0;
 };
@@ -312,8 +301,7 @@ bool ReadAddresses(const TRunSettings& settings, std::vector<TQuery>& queries) {
 
 // The answers are found in address order, which keeps the reads in the
 // block close together, and kept in a small record each; their lines are
-// then printed in the order given, each answer made as it was on its own
-// and cut to the line's room after the address.
+// then printed in the order given.
 void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& settings, std::vector<TQuery> queries) {
     std::size_t const first = FirstAddress(settings);
     std::size_t const count = queries.size();
@@ -325,7 +313,6 @@ void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& setting
     constexpr std::size_t kAhead = 16;
     const TTd32DebugInfo& info = source.Info();
     TLineOutput output;
-    TLineOutput answer(true);
     for (std::size_t i = 0; i < count; ++i) {
         if (i + kAhead < count) {
             const TAnswer& ahead = answers[i + kAhead];
@@ -335,10 +322,8 @@ void LookUpAddresses(const TDebugInfoSource& source, const TRunSettings& setting
             Prefetch(reinterpret_cast<const void*>(name + 63));
             if (ahead.Kind == TAnswer::kProcedureAndLine) Prefetch(info.SourceFiles()[ahead.File].Name.data());
         }
-        answer.Clear();
-        PutAnswer(answer, info, answers[i]);
         output.PutLong(LookupArgument(settings, first + i));
-        output.Put(answer.Kept(0, answer.Size()));
+        PutAnswer(output, info, answers[i]);
         output.EndLine();
     }
 }
